@@ -1,0 +1,42 @@
+include_guard(GLOBAL)
+include(GoogleTest)
+
+# Adds a folder of the source tree when it has been created (subsystems arrive one by one).
+function(qx_optional_subdirectory dir)
+  if(EXISTS "${CMAKE_CURRENT_SOURCE_DIR}/${dir}/CMakeLists.txt")
+    add_subdirectory(${dir})
+  endif()
+endfunction()
+
+# GoogleTest is built from the distribution's sources with each toolchain.
+macro(qx_setup_googletest)
+  set(QX_GTEST_SOURCE "/usr/src/googletest" CACHE PATH "GoogleTest sources")
+  set(gtest_force_shared_crt ON CACHE BOOL "" FORCE)
+  set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
+  add_subdirectory(${QX_GTEST_SOURCE} ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
+endmacro()
+
+# qx_add_test(<name> SOURCES ... [LIBS ...] [WINDOWS_ONLY | NATIVE_ONLY]
+#             [TIMEOUT seconds] [PROPERTIES ...])
+# Builds one GoogleTest program and registers each of its tests as
+# "<suite>.<Test>.<Case>", labelled with the suite name. Windows programs run through
+# the cross-compiling emulator (Wine); discovery happens when ctest runs, not at build.
+function(qx_add_test name)
+  cmake_parse_arguments(T "WINDOWS_ONLY;NATIVE_ONLY" "TIMEOUT" "SOURCES;LIBS;PROPERTIES" ${ARGN})
+  if(T_WINDOWS_ONLY AND NOT WIN32)
+    return()
+  endif()
+  if(T_NATIVE_ONLY AND WIN32)
+    return()
+  endif()
+  if(NOT T_TIMEOUT)
+    set(T_TIMEOUT 120)
+  endif()
+  add_executable(${name} ${T_SOURCES})
+  target_link_libraries(${name} PRIVATE ${T_LIBS} gmock gtest_main)
+  gtest_discover_tests(${name}
+    TEST_PREFIX "${QX_SUITE}."
+    DISCOVERY_MODE PRE_TEST
+    DISCOVERY_TIMEOUT 300
+    PROPERTIES LABELS "${QX_SUITE}" TIMEOUT ${T_TIMEOUT} ${T_PROPERTIES})
+endfunction()

@@ -1,0 +1,170 @@
+#include "port/comm_thread.h"
+
+#include <algorithm>
+#include <system_error>
+
+#include "platform/time.h"
+#include "port/queued_port.h"
+
+namespace qx {
+
+TCommThread::~TCommThread() {
+  // Last resort only: owners stop and join their workers before releasing them.
+  if (thread_.joinable()) {
+    RequestStop();
+    Resume();
+    thread_.join();
+  }
+}
+
+void TCommThread::Start() {
+  StopRequested = 0;
+  Finished = 0;
+  AbandonBlock = 0;
+  ExitCode = 0;
+  Suspended = 1;
+  {
+    std::lock_guard lock(parkLock_);
+    wakePending_ = false;
+  }
+  try {
+    thread_ = std::thread([this] { Body(); });
+  } catch (const std::system_error&) {
+    // As with a failed CreateThread: the record stays, without a thread.
+  }
+}
+
+void TCommThread::Body() {
+  if (Park()) Execute();
+  Finished = 1;
+  StopRequested = 1;
+}
+
+void TCommThread::Suspend() {
+  std::lock_guard lock(parkLock_);
+  Suspended = 1;
+  wakePending_ = false;
+}
+
+void TCommThread::Resume() {
+  {
+    std::lock_guard lock(parkLock_);
+    wakePending_ = true;
+    Suspended = 0;
+  }
+  parkSignal_.notify_all();
+}
+
+void TCommThread::RequestStop() {
+  {
+    std::lock_guard lock(parkLock_);
+    StopRequested = 1;
+  }
+  parkSignal_.notify_all();
+}
+
+void TCommThread::WaitFor() {
+  if (thread_.joinable() && thread_.get_id() != std::this_thread::get_id()) thread_.join();
+}
+
+bool TCommThread::WaitForWake(std::unique_lock<std::mutex>& lock) {
+  Suspended = 1;
+  parkSignal_.wait(lock, [this] { return wakePending_ || Stopping(); });
+  wakePending_ = false;
+  Suspended = 0;
+  return !Stopping();
+}
+
+bool TCommThread::Park() {
+  std::unique_lock lock(parkLock_);
+  return WaitForWake(lock);
+}
+
+bool TCommThread::HonourSuspend() {
+  std::unique_lock lock(parkLock_);
+  if (Suspended == 0) return !Stopping();
+  return WaitForWake(lock);
+}
+
+TSendThread::TSendThread(TQueuedPort& owner) : TCommThread(owner), Port(owner) {}
+
+bool TSendThread::WaitForData() {
+  for (;;) {
+    {
+      std::lock_guard lock(Port.Send.Lock);
+      if (Port.Send.Queue.ChunkCount() != 0) return !Stopping();
+    }
+    if (Stopping()) return false;
+    if (!Park()) return false;
+  }
+}
+
+void TSendThread::Execute() {
+  char* const staging = Port.StagingBuffer();
+  for (;;) {
+    if (!HonourSuspend()) return;
+    if (!WaitForData()) return;
+
+    int block = 0;
+    int got = 0;
+    {
+      std::lock_guard lock(Port.Send.Lock);
+      block = std::clamp(Port.GetOutputBlockSize(), 1, MaxOutputBlockSize);
+      got = Port.Send.Queue.Take(staging, block);
+      // An abandon request belongs to the block that was in progress when it was
+      // made; a stale one must not drop data queued after it.
+      AbandonBlock = 0;
+    }
+    if (got == 0) continue;
+
+    int done = 0;
+    while (done != got) {
+      if (AbandonBlock != 0) break;
+      if (!HonourSuspend()) return;
+      const int piece = std::min(got - done, block);
+      int taken = 0;
+      if (!WritePiece(staging + done, piece, taken)) return;
+      taken = std::clamp(taken, 0, piece);
+      done += taken;
+      if (taken == piece) {
+        Owner.NotifyWriteProgress(0, done, 1);
+      } else {
+        Owner.NotifyWriteProgress(0, done, 0);
+        if (Stopping()) return;
+        if (PauseAfterShortPiece()) SleepMilliseconds(1);
+        if (Stopping()) return;
+      }
+    }
+
+    std::lock_guard lock(Port.Send.Lock);
+    Port.Send.Queue.ResetLastTaken();
+    AbandonBlock = 0;
+  }
+}
+
+TRecvThread::TRecvThread(TQueuedPort& owner)
+    : TCommThread(owner), Port(owner), buffer_(std::make_unique<char[]>(MaxInputBlockSize)) {}
+
+void TRecvThread::Execute() {
+  while (!Stopping()) {
+    if (!HonourSuspend()) return;
+    int block = 0;
+    {
+      std::lock_guard lock(Port.Receive.Lock);
+      block = std::clamp(Port.GetInputBlockSize(), 1, MaxInputBlockSize);
+    }
+    int got = 0;
+    if (!ReadBlock(buffer_.get(), block, got)) return;
+    if (got > 0) {
+      {
+        std::lock_guard lock(Port.Receive.Lock);
+        Port.Receive.Queue.Append(0, buffer_.get(), std::min(got, block));
+      }
+      Owner.NotifyDataArrived();
+    } else {
+      SleepMilliseconds(1);
+    }
+  }
+}
+
+}  // namespace qx

@@ -1,0 +1,126 @@
+#include "port/queued_port.h"
+
+
+namespace qx {
+
+TQueuedPort::TQueuedPort(int portId, int kind, int outputBlockSize, int inputBlockSize)
+    : TQXCCC(portId, kind),
+      outputBlockSize_(outputBlockSize),
+      inputBlockSize_(inputBlockSize),
+      staging_(std::make_unique<char[]>(MaxOutputBlockSize)) {}
+
+int TQueuedPort::GetOutputPending() {
+  std::lock_guard lock(Send.Lock);
+  return Send.Queue.QueuedBytes() + Send.Queue.LastTaken();
+}
+
+void TQueuedPort::ClearOutput() {
+  std::lock_guard lock(Send.Lock);
+  Send.Queue.Clear();
+  if (SendWorker) SendWorker->AbandonBlock = 1;
+}
+
+void TQueuedPort::ResumeOutput() {
+  if (SendWorker) SendWorker->Resume();
+}
+
+void TQueuedPort::SuspendOutput() {
+  if (SendWorker) SendWorker->Suspend();
+}
+
+int TQueuedPort::GetOutputBlockSize() { return outputBlockSize_; }
+
+int TQueuedPort::SetOutputBlockSize(int n) {
+  if (n < 1 || n > MaxOutputBlockSize) return 0;
+  std::lock_guard lock(Send.Lock);
+  Send.Queue.SetCap(SendQueueCap);
+  outputBlockSize_ = n;
+  return 1;
+}
+
+int TQueuedPort::GetInputAvailable() {
+  std::lock_guard lock(Receive.Lock);
+  return Receive.Queue.QueuedBytes();
+}
+
+void TQueuedPort::ClearInput() {
+  if (IsOpen() != 1) return;
+  std::lock_guard lock(Receive.Lock);
+  Receive.Queue.Clear();
+}
+
+void TQueuedPort::ResumeInput() {
+  if (RecvWorker) RecvWorker->Resume();
+}
+
+void TQueuedPort::SuspendInput() {
+  if (RecvWorker) RecvWorker->Suspend();
+}
+
+int TQueuedPort::GetInputBlockSize() { return inputBlockSize_; }
+
+int TQueuedPort::SetInputBlockSize(int n) {
+  if (n < 1 || n > MaxInputBlockSize) return 0;
+  std::lock_guard lock(Receive.Lock);
+  inputBlockSize_ = n;
+  return 1;
+}
+
+int TQueuedPort::QueueWrite(int tag, const char* data, int length, int* written) {
+  int queued = 0;
+  {
+    std::lock_guard lock(Send.Lock);
+    queued = Send.Queue.Append(tag, data, length);
+  }
+  ResumeOutput();
+  if (written) *written = queued;
+  return queued == length ? 1 : 0;
+}
+
+int TQueuedPort::TakeInput(void* buffer, int length, int* got) {
+  int taken = 0;
+  {
+    std::lock_guard lock(Receive.Lock);
+    taken = Receive.Queue.Take(static_cast<char*>(buffer), length);
+  }
+  if (got) *got = taken;
+  return taken == length ? 1 : 0;
+}
+
+void TQueuedPort::StartWorkers(std::unique_ptr<TSendThread> send, std::unique_ptr<TCommThread> receive) {
+  {
+    std::lock_guard lock(Send.Lock);
+    Send.Queue.SetCap(SendQueueCap);
+  }
+  SendWorker = std::move(send);
+  RecvWorker = std::move(receive);
+  if (SendWorker) {
+    SendWorker->Start();
+    SendWorker->Resume();
+  }
+  if (RecvWorker) {
+    RecvWorker->Start();
+    RecvWorker->Resume();
+  }
+}
+
+void TQueuedPort::WakeReceiveWorker() {
+  if (RecvWorker) RecvWorker->Resume();
+}
+
+void TQueuedPort::StopWorkers() {
+  if (RecvWorker) {
+    RecvWorker->RequestStop();
+    WakeReceiveWorker();
+    RecvWorker->WaitFor();
+  }
+  if (SendWorker) {
+    SendWorker->RequestStop();
+    SendWorker->Resume();
+    SendWorker->WaitFor();
+  }
+  RecvWorker.reset();
+  SendWorker.reset();
+}
+
+}  // namespace qx

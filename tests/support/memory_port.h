@@ -1,0 +1,192 @@
+#pragma once
+
+// A port kind over an in-memory device, used only by tests and benchmarks, so that the shared queue
+// and worker machinery runs for real: the device can take writes in short pieces,
+// hold a write in progress (as a stuck device would), and feed bytes to the host.
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "platform/time.h"
+#include "port/queued_port.h"
+
+namespace qx::test {
+
+class MemoryDevice {
+ public:
+  // Bytes the host wrote, in order.
+  std::string Written() const {
+    std::lock_guard lock(lock_);
+    return written_;
+  }
+  // Sizes of the device writes that took bytes.
+  std::vector<int> WriteCalls() const {
+    std::lock_guard lock(lock_);
+    return writeCalls_;
+  }
+  void ClearWritten() {
+    std::lock_guard lock(lock_);
+    written_.clear();
+    writeCalls_.clear();
+  }
+  // Bytes the device has for the host.
+  void Feed(const std::string& bytes) {
+    std::lock_guard lock(lock_);
+    toHost_ += bytes;
+  }
+  // At most this many bytes per device write (0 = no limit).
+  std::atomic<int> MaxPerWrite{0};
+  // While set, a device write waits before it takes anything.
+  std::atomic<bool> Hold{false};
+  // Counts device writes that have started (also held ones).
+  std::atomic<int> WritesStarted{0};
+  // When set, written bytes are only counted (for throughput figures).
+  std::atomic<bool> Discard{false};
+  std::atomic<long long> BytesTaken{0};
+
+  int Take(const char* data, int length) {
+    const int limit = MaxPerWrite.load();
+    const int n = limit > 0 && limit < length ? limit : length;
+    BytesTaken += n;
+    if (Discard) return n;
+    std::lock_guard lock(lock_);
+    written_.append(data, static_cast<std::size_t>(n));
+    writeCalls_.push_back(n);
+    return n;
+  }
+
+  int Give(char* buffer, int capacity) {
+    std::lock_guard lock(lock_);
+    const int n = std::min<int>(capacity, static_cast<int>(toHost_.size()));
+    toHost_.copy(buffer, static_cast<std::size_t>(n));
+    toHost_.erase(0, static_cast<std::size_t>(n));
+    return n;
+  }
+
+ private:
+  mutable std::mutex lock_;
+  std::string written_;
+  std::vector<int> writeCalls_;
+  std::string toHost_;
+};
+
+class TMemoryPort final : public TQueuedPort {
+ public:
+  TMemoryPort(int portId, MemoryDevice& device) : TQueuedPort(portId, 0, 1024, 1024), device_(device) {}
+  ~TMemoryPort() override { Close(); }
+
+  int Open() override {
+    if (opened_) return 1;
+    opened_ = true;
+    if (syncMode_ == 0) {
+      StartWorkers(std::make_unique<SendThread>(*this), std::make_unique<RecvThread>(*this));
+    }
+    NotifyOpened();
+    return 1;
+  }
+
+  int Write(int tag, const char* data, int length, int* written) override {
+    if (!opened_ || length <= 0) {
+      if (written) *written = 0;
+      return 0;
+    }
+    if (syncMode_ == 0) return QueueWrite(tag, data, length, written);
+    const int n = device_.Take(data, length);
+    if (written) *written = n;
+    NotifyWriteProgress(tag, n, n == length ? 1 : 0);
+    return n == length ? 1 : 0;
+  }
+
+  int Read(void* buffer, int length, int* got) override {
+    if (!opened_ || length <= 0) {
+      if (got) *got = 0;
+      return 0;
+    }
+    if (syncMode_ == 0) return TakeInput(buffer, length, got);
+    const int n = device_.Give(static_cast<char*>(buffer), length);
+    if (got) *got = n;
+    return n == length ? 1 : 0;
+  }
+
+  int Close() override {
+    if (!opened_) return 1;
+    ClearInput();
+    ClearOutput();
+    StopWorkers();
+    opened_ = false;
+    NotifyClosed();
+    return 1;
+  }
+
+  int DeviceRequest() override { return 0; }
+  int GetDeviceInfo(void*) override { return 0; }
+  int IsOpen() override { return opened_ ? 1 : 0; }
+  int IsReady() override { return 1; }
+  std::intptr_t GetHandle() override { return 0; }
+  int Configure(const PortSettings* settings) override {
+    if (!opened_) SetSyncMode(settings->SyncMode);
+    return 1;
+  }
+  int SetSyncMode(int sync) override { return syncMode_ = sync; }
+  int SetHandshakeBypass(int) override { return 0; }
+
+  bool HasWorkers() const { return SendWorker != nullptr || RecvWorker != nullptr; }
+
+ private:
+  class SendThread final : public TSendThread {
+   public:
+    explicit SendThread(TMemoryPort& port) : TSendThread(port), device_(port.device_) {}
+
+   protected:
+    bool WritePiece(const char* data, int length, int& taken) override {
+      ++device_.WritesStarted;
+      // A held device keeps the write pending; the worker polls it as it would an
+      // overlapped result, watching for a stop.
+      while (device_.Hold) {
+        if (Stopping()) return false;
+        SleepMilliseconds(1);
+      }
+      taken = device_.Take(data, length);
+      return true;
+    }
+
+   private:
+    MemoryDevice& device_;
+  };
+
+  class RecvThread final : public TRecvThread {
+   public:
+    explicit RecvThread(TMemoryPort& port) : TRecvThread(port), device_(port.device_) {}
+
+   protected:
+    bool ReadBlock(char* buffer, int capacity, int& got) override {
+      got = device_.Give(buffer, capacity);
+      return true;
+    }
+
+   private:
+    MemoryDevice& device_;
+  };
+
+  MemoryDevice& device_;
+  std::atomic<bool> opened_{false};
+  int syncMode_ = 0;
+};
+
+// Polls `condition` until it holds or `limit` passes; tests use it instead of sleeps.
+template <class Condition>
+bool WaitUntil(Condition condition, std::chrono::milliseconds limit = std::chrono::seconds(10)) {
+  const auto end = std::chrono::steady_clock::now() + limit;
+  while (!condition()) {
+    if (std::chrono::steady_clock::now() >= end) return false;
+    SleepMilliseconds(1);
+  }
+  return true;
+}
+
+}  // namespace qx::test
