@@ -8,6 +8,7 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -48,15 +49,22 @@ class MemoryDevice {
   // When set, written bytes are only counted (for throughput figures).
   std::atomic<bool> Discard{false};
   std::atomic<long long> BytesTaken{0};
+  // Opens that fail before the port opens again (a device that is not there yet).
+  std::atomic<int> FailOpens{0};
+  // Called with the bytes of every device write (a scripted peer answers from here).
+  std::function<void(const std::string& bytes)> OnWrite;
 
   int Take(const char* data, int length) {
     const int limit = MaxPerWrite.load();
     const int n = limit > 0 && limit < length ? limit : length;
     BytesTaken += n;
     if (Discard) return n;
-    std::lock_guard lock(lock_);
-    written_.append(data, static_cast<std::size_t>(n));
-    writeCalls_.push_back(n);
+    {
+      std::lock_guard lock(lock_);
+      written_.append(data, static_cast<std::size_t>(n));
+      writeCalls_.push_back(n);
+    }
+    if (OnWrite) OnWrite(std::string(data, static_cast<std::size_t>(n)));
     return n;
   }
 
@@ -82,6 +90,10 @@ class TMemoryPort final : public TQueuedPort {
 
   int Open() override {
     if (opened_) return 1;
+    if (device_.FailOpens > 0) {
+      --device_.FailOpens;
+      return 0;
+    }
     opened_ = true;
     if (syncMode_ == 0) {
       StartWorkers(std::make_unique<SendThread>(*this), std::make_unique<RecvThread>(*this));
@@ -129,6 +141,7 @@ class TMemoryPort final : public TQueuedPort {
   int IsReady() override { return 1; }
   std::intptr_t GetHandle() override { return 0; }
   int Configure(const PortSettings* settings) override {
+    LastSettings = *settings;
     if (!opened_) SetSyncMode(settings->SyncMode);
     return 1;
   }
@@ -136,6 +149,8 @@ class TMemoryPort final : public TQueuedPort {
   int SetHandshakeBypass(int) override { return 0; }
 
   bool HasWorkers() const { return SendWorker != nullptr || RecvWorker != nullptr; }
+  // The record of the last Configure.
+  PortSettings LastSettings;
 
  private:
   class SendThread final : public TSendThread {

@@ -1,0 +1,545 @@
+// The exchanges behind Get, Set and Print Test, the port list and the control states,
+// driven through the real port table on a fake clock. The printer here is a scripted
+// peer behind an in-memory port: it answers each command with the bytes a test gives.
+
+#include "app/main_window_logic.h"
+
+#include <gtest/gtest.h>
+
+#include <array>
+#include <map>
+#include <string>
+
+#include "fake_host.h"
+#include "support/memory_port.h"
+
+namespace qx {
+namespace {
+
+using test::FakeHost;
+using test::MemoryDevice;
+using test::TMemoryPort;
+
+std::string Bytes(std::initializer_list<int> values) {
+  std::string s;
+  for (int v : values) s.push_back(static_cast<char>(v));
+  return s;
+}
+template <std::size_t N>
+std::string Bytes(const std::array<std::uint8_t, N>& command) {
+  return std::string(command.begin(), command.end());
+}
+
+const std::string Identify = Bytes(IdentifyCommand);
+const std::string Firmware = Bytes(FirmwareQuery);
+const std::string Query = Bytes(ModelSettingQuery);
+const std::string Enter = Bytes(EnterSettingMode);
+const std::string Leave = Bytes(LeaveSettingMode);
+const std::string TestPrint(TestPrintText, TestPrintLength);
+
+std::string ModelReply(char digit) { return Bytes({0x37, 0x27, 0x31, 0x32, 0x37, 0x1F}) + digit + std::string(1, '\0'); }
+std::string Block(const std::string& text) { return text + std::string(1, '\0'); }
+
+// Answers commands from a table; remembers the model value written.
+struct ScriptedPrinter {
+  std::map<std::string, std::string> replies = {
+      {Identify, Block("7MCQX-K40VII")},
+      {Firmware, Block("_6.10")},
+      {Query, ModelReply('0')},
+      {Enter, Block("7 ")},
+  };
+  int valueWritten = -1;
+
+  void Attach(MemoryDevice& device) {
+    device.OnWrite = [this, &device](const std::string& bytes) {
+      if (bytes.size() == 9 && bytes.compare(0, 7, Bytes(WriteModelSetting(0)), 0, 7) == 0) {
+        valueWritten = static_cast<unsigned char>(bytes[7]);
+        replies[Query] = ModelReply(static_cast<char>('0' + valueWritten));
+      }
+      const auto reply = replies.find(bytes);
+      if (reply != replies.end()) device.Feed(reply->second);
+    };
+  }
+};
+
+class MainWindowLogicTest : public ::testing::Test {
+ protected:
+  std::array<MemoryDevice, PortKindCount> devices;
+  FakeHost host;
+  PortTable table{[this](int kind) {
+    auto port = std::make_unique<TMemoryPort>(kind, devices[kind]);
+    port->Hooks.OnOpened = [this](int id) { host.events.push_back("open " + std::to_string(id)); };
+    port->Hooks.OnClosed = [this](int id) { host.events.push_back("close " + std::to_string(id)); };
+    return port;
+  }};
+  MainWindowLogic logic{table, host};
+  ScriptedPrinter printer;
+
+  void SetUp() override { logic.CreatePorts(nullptr); }
+  void TearDown() override { logic.DestroyPorts(); }
+
+  // Adds one list entry for a port kind and selects it; the printer sits behind it.
+  void UsePort(int kind, const std::string& name = "PORT") {
+    PortSettings settings = logic.CurrentSettings();
+    settings.PortType = kind;
+    logic.AddPortEntry(name, settings);
+    logic.PortComboBoxChange();
+    printer.Attach(devices[kind]);
+  }
+  TMemoryPort& Port(int kind) { return static_cast<TMemoryPort&>(*table.At(kind)); }
+  std::string Wire(int kind) { return devices[kind].Written(); }
+};
+
+TEST_F(MainWindowLogicTest, GetShowsTheReportedModelOnTheExactWire) {
+  UsePort(2);
+  printer.replies[Query] = ModelReply('2');
+  logic.GetButtonClick();
+  EXPECT_EQ(Wire(2), Identify + Firmware + Query);
+  EXPECT_EQ(host.label2, "QX-K40V");
+  EXPECT_EQ(host.events, (std::vector<std::string>{
+                             "open 2", "close 2", "box Information (information icon): Getting information was successful."}));
+  EXPECT_FALSE(Port(2).IsOpen());
+}
+
+TEST_F(MainWindowLogicTest, ModelDigits) {
+  UsePort(0);
+  for (auto [digit, name] : std::initializer_list<std::pair<char, const char*>>{
+           {'1', "QX-K40IV"}, {'2', "QX-K40V"}, {'3', "QX-K40VI"}, {'0', "QX-K40VII"}, {'9', "QX-K40VII"}}) {
+    printer.replies[Query] = ModelReply(digit);
+    logic.GetButtonClick();
+    EXPECT_EQ(host.label2, name) << digit;
+  }
+}
+
+TEST_F(MainWindowLogicTest, FailedGetKeepsLabel2) {
+  UsePort(0);
+  printer.replies[Query] = ModelReply('3');
+  logic.GetButtonClick();
+  ASSERT_EQ(host.label2, "QX-K40VI");
+
+  // A two-digit value is not a model-setting reply.
+  printer.replies[Query] = Bytes({0x37, 0x27, 0x31, 0x32, 0x37, 0x1F, '1', '2', 0});
+  host.events.clear();
+  logic.GetButtonClick();
+  EXPECT_EQ(host.label2, "QX-K40VI");
+  EXPECT_EQ(host.Boxes(), (std::vector<std::string>{"box Error (error icon): This utility can't get data from printer."}));
+
+  // Nor is a status message that happens to come first.
+  printer.replies[Query] = Bytes({0x12}) + ModelReply('1');
+  logic.GetButtonClick();
+  EXPECT_EQ(host.label2, "QX-K40VI");
+}
+
+TEST_F(MainWindowLogicTest, IdentifyComparesNineBytesOnly) {
+  UsePort(1);
+  printer.replies[Identify] = Block("7MCQX-K40IV and more");
+  logic.GetButtonClick();
+  EXPECT_EQ(host.Boxes().back(), "box Information (information icon): Getting information was successful.");
+
+  for (const std::string& wrong : {Block("7MCQX-K30VII"), Block("7MCQX-K4"), Block("7M"), Bytes({0x12})}) {
+    printer.replies[Identify] = wrong;
+    devices[1].ClearWritten();
+    logic.PrintButtonClick();
+    EXPECT_EQ(host.Boxes().back(), "box Error (error icon): Communication error.Can not recognize QX-K40VII.");
+    EXPECT_EQ(Wire(1), Identify);  // no firmware query, no test print
+  }
+}
+
+TEST_F(MainWindowLogicTest, FirmwareBeginningWithOneToFiveFails) {
+  UsePort(0);
+  const std::pair<std::string, bool> cases[] = {
+      {Block("_5.00"), false}, {Block("_1"), false}, {Block("_6.00"), true},
+      {Block("_0"), true},     {Block("_A"), true},  {Block("_"), true},
+      {Block("X6.00"), false},
+  };
+  for (const auto& [reply, passes] : cases) {
+    printer.replies[Firmware] = reply;
+    logic.GetButtonClick();
+    const std::string expected = passes ? "box Information (information icon): Getting information was successful."
+                                        : "box Error (error icon): Communication error.Can not recognize QX-K40VII.";
+    EXPECT_EQ(host.Boxes().back(), expected) << reply;
+  }
+}
+
+TEST_F(MainWindowLogicTest, FlowControlBytesAreDroppedEvenInsideABlock) {
+  UsePort(0);
+  printer.replies[Identify] = Bytes({0x11}) + "7MC\x13QX-K4\x11" + "0VII" + std::string(1, '\0');
+  printer.replies[Query] = Bytes({0x37, 0x27, 0x13, 0x31, 0x32, 0x37, 0x1F, 0x11, '2', 0});
+  logic.GetButtonClick();
+  EXPECT_EQ(host.label2, "QX-K40V");
+}
+
+TEST_F(MainWindowLogicTest, ABlockThatStopsBeforeItsNulIsNoReply) {
+  UsePort(0);
+  devices[0].Feed("");
+  std::uint8_t reply[ReplyBufferSize];
+  int length = -1;
+  ASSERT_EQ(table.Open(0), 1);
+  devices[0].Feed("7MCQX");
+  const std::int64_t before = host.now;
+  EXPECT_EQ(logic.ReceiveReply(reply, length), ReplyNone);
+  EXPECT_EQ(length, 0);
+  EXPECT_GE(host.now - before, 2000);  // silence of 2000 ms after the last byte
+  EXPECT_LT(host.now - before, 2100);
+  table.Close(0);
+}
+
+TEST_F(MainWindowLogicTest, ReplyFraming) {
+  UsePort(4);
+  logic.ConfigurePortsForExchange();
+  ASSERT_EQ(table.Open(4), 1);
+  std::uint8_t reply[ReplyBufferSize];
+  int length = 0;
+  devices[4].Feed(Bytes({0x12, 0x10, 1, 2, 3, 0x16, 0x20, 0x37, 'a', 0}));
+  EXPECT_EQ(logic.ReceiveReply(reply, length), ReplyStatusByte);
+  EXPECT_EQ(length, 1);
+  EXPECT_EQ(logic.ReceiveReply(reply, length), ReplyAutoStatus);
+  EXPECT_EQ(length, 4);
+  EXPECT_EQ(std::string(reinterpret_cast<char*>(reply), 4), Bytes({0x10, 1, 2, 3}));
+  EXPECT_EQ(logic.ReceiveReply(reply, length), ReplyStatusByte);
+  EXPECT_EQ(logic.ReceiveReply(reply, length), ReplyOther);
+  EXPECT_EQ(reply[0], 0x20);
+  EXPECT_EQ(logic.ReceiveReply(reply, length), ReplyBlock);
+  EXPECT_EQ(length, 3);
+  table.Close(4);
+}
+
+TEST(ReplyClasses, ClassifyByTheMaskTests) {
+  EXPECT_EQ(ClassifyReplyByte(0x11), 0);
+  EXPECT_EQ(ClassifyReplyByte(0x13), 0);
+  EXPECT_EQ(ClassifyReplyByte(0x12), ReplyStatusByte);
+  EXPECT_EQ(ClassifyReplyByte(0x16), ReplyStatusByte);
+  EXPECT_EQ(ClassifyReplyByte(0x10), ReplyAutoStatus);
+  EXPECT_EQ(ClassifyReplyByte(0x14), ReplyAutoStatus);
+  EXPECT_EQ(ClassifyReplyByte(0x37), ReplyBlock);
+  EXPECT_EQ(ClassifyReplyByte(0x5F), ReplyBlock);
+  EXPECT_EQ(ClassifyReplyByte(0x7F), ReplyBlock);
+  EXPECT_EQ(ClassifyReplyByte(0x00), ReplyOther);
+  EXPECT_EQ(ClassifyReplyByte(0x20), ReplyOther);
+  EXPECT_EQ(ClassifyReplyByte(0x80), ReplyOther);
+}
+
+TEST_F(MainWindowLogicTest, ABlockLongerThanTheBufferIsNotStoredPastIt) {
+  UsePort(0);
+  ASSERT_EQ(table.Open(0), 1);
+  devices[0].Feed("7" + std::string(600, 'x') + std::string(1, '\0'));
+  std::uint8_t reply[ReplyBufferSize + 16];
+  std::fill(std::begin(reply), std::end(reply), 0xEE);
+  int length = -1;
+  EXPECT_EQ(logic.ReceiveReply(reply, length), ReplyNone);
+  EXPECT_EQ(length, 0);
+  for (int i = ReplyBufferSize; i < ReplyBufferSize + 16; ++i) ASSERT_EQ(reply[i], 0xEE) << i;
+  table.Close(0);
+}
+
+TEST_F(MainWindowLogicTest, ANestedReceptionReturnsAtOnce) {
+  UsePort(0);
+  ASSERT_EQ(table.Open(0), 1);
+  devices[0].Feed(Block("7abc"));
+  int nestedResult = -1;
+  int nestedLength = -1;
+  host.onPeek = [&] {
+    std::uint8_t inner[ReplyBufferSize];
+    nestedResult = logic.ReceiveReply(inner, nestedLength);
+    host.onPeek = nullptr;
+  };
+  std::uint8_t reply[ReplyBufferSize];
+  int length = 0;
+  EXPECT_EQ(logic.ReceiveReply(reply, length), ReplyBlock);
+  EXPECT_EQ(nestedResult, ReplyNone);
+  EXPECT_EQ(nestedLength, 0);
+  EXPECT_EQ(length, 5);
+  table.Close(0);
+}
+
+TEST_F(MainWindowLogicTest, OpenFailureShowsOneBoxAndClosesNothing) {
+  UsePort(3);
+  devices[3].FailOpens = 1;
+  logic.GetButtonClick();
+  EXPECT_EQ(host.events,
+            (std::vector<std::string>{"box Error (error icon): This utility can't open communication port."}));
+  EXPECT_EQ(Wire(3), "");
+}
+
+TEST_F(MainWindowLogicTest, WriteFailureIsReportedAfterTheClose) {
+  UsePort(0);
+  devices[0].MaxPerWrite = 2;  // the port takes only part of each write
+  logic.GetButtonClick();
+  EXPECT_EQ(host.events, (std::vector<std::string>{"open 0", "close 0",
+                                                   "box Error (error icon): This utility can't send data to printer."}));
+}
+
+TEST_F(MainWindowLogicTest, PrintTestSendsExactlyThirtyNineBytes) {
+  UsePort(5);
+  logic.PrintButtonClick();
+  EXPECT_EQ(Wire(5), Identify + Firmware + TestPrint);
+  EXPECT_EQ(TestPrint.size(), 39u);
+  EXPECT_EQ(TestPrint.substr(37), Bytes({0x0A, 0x00}));
+  EXPECT_EQ(host.events, (std::vector<std::string>{"open 5", "close 5",
+                                                   "box Information (information icon): Test print was successful."}));
+  EXPECT_EQ(host.label2, "");
+}
+
+TEST_F(MainWindowLogicTest, PortServiceKindPollsWithoutPausing) {
+  UsePort(5);
+  printer.replies[Firmware] = "_6";  // never ends: the wait must still end after 2000 ms
+  host.msPerClockRead = 1;
+  logic.GetButtonClick();
+  EXPECT_EQ(host.sleptMs, 0);
+  EXPECT_EQ(host.Boxes().back(), "box Error (error icon): Communication error.Can not recognize QX-K40VII.");
+}
+
+// Set.
+
+TEST_F(MainWindowLogicTest, SetWritesTheValueOfTheCheckedRadioButton) {
+  UsePort(0);
+  const std::pair<Control, int> cases[] = {
+      {Control::K40VRadioButton, 0x03}, {Control::K40IVRadioButton, 0x02}, {Control::K40VIRadioButton, 0x00}};
+  for (auto [radio, value] : cases) {
+    host = FakeHost{};
+    host.checked[static_cast<int>(radio)] = true;
+    devices[0].ClearWritten();
+    logic.SetButtonClick();
+    EXPECT_EQ(Wire(0), Identify + Firmware + Enter + Bytes(WriteModelSetting(static_cast<std::uint8_t>(value))) +
+                           Leave + Query);
+    EXPECT_EQ(printer.valueWritten, value);
+  }
+  EXPECT_EQ(host.label2, "QX-K40VII");  // the last one: reported digit '0'
+}
+
+TEST_F(MainWindowLogicTest, SetWaitsFortySecondsWithTheControlsDisabled) {
+  UsePort(1);
+  host.checked[static_cast<int>(Control::K40IVRadioButton)] = true;
+  int closeRequests = 0;
+  std::int64_t waitStart = -1;
+  host.onProcessMessages = [&] {
+    if (waitStart < 0) waitStart = host.now;
+    if (!logic.CanClose()) ++closeRequests;
+    for (int c = 0; c < ControlCount; ++c) ASSERT_FALSE(host.enabled[c]);
+  };
+  logic.SetButtonClick();
+  EXPECT_GT(closeRequests, 0);
+  EXPECT_EQ(host.progress, 100);
+  EXPECT_EQ(host.progressSeen.front(), 0);
+  EXPECT_EQ(host.progressSeen.size(), 101u);  // every percent on the way, then 100
+  EXPECT_GE(host.now - waitStart, 40000 - 1);
+  EXPECT_LT(host.now - waitStart, 41000);
+  EXPECT_EQ(host.events, (std::vector<std::string>{"open 1", "close 1", "open 1", "close 1",
+                                                   "box Information (information icon): The setting change succeeded."}));
+  EXPECT_EQ(host.label2, "QX-K40V");
+  for (int c = 0; c < ControlCount; ++c) EXPECT_TRUE(host.enabled[c]) << c;
+  EXPECT_TRUE(logic.CanClose());
+}
+
+TEST_F(MainWindowLogicTest, SetOnTheNetworkWaitsSixtySeconds) {
+  UsePort(3);
+  std::int64_t waitStart = -1;
+  host.onProcessMessages = [&] {
+    if (waitStart < 0) waitStart = host.now;
+  };
+  logic.SetButtonClick();
+  EXPECT_GE(host.now - waitStart, 60000 - 1);
+  EXPECT_LT(host.now - waitStart, 61000);
+  EXPECT_EQ(host.progress, 100);
+}
+
+TEST_F(MainWindowLogicTest, ReopenSucceedsAtTheThirdAttempt) {
+  UsePort(2);
+  printer.replies[Leave] = "";
+  devices[2].OnWrite = [this, inner = devices[2].OnWrite](const std::string& bytes) {
+    inner(bytes);
+    if (bytes == Leave) devices[2].FailOpens = 2;  // the restart outlasts the wait
+  };
+  logic.SetButtonClick();
+  EXPECT_EQ(host.events,
+            (std::vector<std::string>{"open 2", "close 2", "sleep 2000", "sleep 4000", "open 2", "close 2",
+                                      "box Information (information icon): The setting change succeeded."}));
+}
+
+TEST_F(MainWindowLogicTest, APrinterThatNeverComesBack) {
+  UsePort(2);
+  devices[2].OnWrite = [this, inner = devices[2].OnWrite](const std::string& bytes) {
+    inner(bytes);
+    if (bytes == Leave) devices[2].FailOpens = 4;
+  };
+  logic.SetButtonClick();
+  EXPECT_EQ(host.events,
+            (std::vector<std::string>{"open 2", "close 2", "sleep 2000", "sleep 4000", "sleep 6000",
+                                      "box Error (error icon): This utility can't open communication port."}));
+  for (int c = 0; c < ControlCount; ++c) EXPECT_TRUE(host.enabled[c]) << c;
+}
+
+TEST_F(MainWindowLogicTest, StatusMessagesAfterTheRestartAreSkipped) {
+  UsePort(0);
+  printer.replies[Query] = Bytes({0x12, 0x10, 0, 0, 0, 0x7F, 0x5F, 'x', 0}) + ModelReply('3');
+  host.checked[static_cast<int>(Control::K40VRadioButton)] = true;
+  printer.Attach(devices[0]);
+  devices[0].OnWrite = [this, inner = devices[0].OnWrite](const std::string& bytes) {
+    inner(bytes);
+    if (bytes.size() == 9 && bytes[5] == 0x05) {  // keep the noisy reply after the write
+      printer.replies[Query] = Bytes({0x12, 0x10, 0, 0, 0, 0x7F, 0x5F, 'x', 0}) + ModelReply('3');
+    }
+  };
+  logic.SetButtonClick();
+  EXPECT_EQ(host.label2, "QX-K40VI");
+  EXPECT_EQ(host.Boxes().back(), "box Information (information icon): The setting change succeeded.");
+}
+
+TEST_F(MainWindowLogicTest, AWrongAnswerToSettingModeStopsBeforeAnyValueIsWritten) {
+  UsePort(0);
+  printer.replies[Enter] = Block("7!");
+  logic.SetButtonClick();
+  EXPECT_EQ(Wire(0), Identify + Firmware + Enter);
+  EXPECT_EQ(host.events, (std::vector<std::string>{"open 0", "close 0",
+                                                   "box Error (error icon): This utility can't get data from printer."}));
+  for (int c = 0; c < ControlCount; ++c) EXPECT_TRUE(host.enabled[c]) << c;
+}
+
+TEST_F(MainWindowLogicTest, PrologueFailureDuringSetReenablesTheControls) {
+  UsePort(0);
+  printer.replies[Identify] = "";
+  logic.SetButtonClick();
+  EXPECT_EQ(host.Boxes(),
+            (std::vector<std::string>{"box Error (error icon): Communication error.Can not recognize QX-K40VII."}));
+  for (int c = 0; c < ControlCount; ++c) EXPECT_TRUE(host.enabled[c]) << c;
+}
+
+TEST_F(MainWindowLogicTest, AConfirmationThatNeverEndsIsBounded) {
+  UsePort(0);
+  // After the restart the printer sends status bytes without end.
+  devices[0].OnWrite = [this, attached = devices[0].OnWrite](const std::string& bytes) {
+    attached(bytes);
+    if (bytes == Leave) printer.replies[Query] = std::string(200000, '\x12');
+  };
+  host.msPerClockRead = 1;
+  logic.SetButtonClick();
+  EXPECT_EQ(host.Boxes().back(), "box Error (error icon): This utility can't get data from printer.");
+}
+
+// Port list and controls.
+
+TEST_F(MainWindowLogicTest, ConstructionDefaultsAndTimeouts) {
+  const PortSettings& current = logic.CurrentSettings();
+  EXPECT_EQ(current.PortType, 0);
+  EXPECT_EQ(current.SyncMode, 1);
+  EXPECT_EQ(current.BaudCode, 4);
+  EXPECT_EQ(current.DataBits, 8);
+  EXPECT_EQ(current.IpAddress[0], 192);
+  EXPECT_EQ(current.IpAddress[3], 168);
+  // The last configured row's time-outs stay in CurrentSettings.
+  EXPECT_EQ(current.ReadTimeoutMultiplier, 50u);
+  EXPECT_EQ(current.ReadTimeoutConstant, 100u);
+  EXPECT_EQ(current.WriteTimeoutConstant, 2000u);
+  EXPECT_EQ(Port(0).LastSettings.ReadTimeoutConstant, 0u);
+  EXPECT_EQ(Port(0).LastSettings.WriteTimeoutConstant, 2000u);
+  EXPECT_EQ(Port(1).LastSettings.ReadTimeoutMultiplier, 50u);
+  EXPECT_EQ(Port(2).LastSettings.ReadTimeoutMultiplier, 0u);
+  EXPECT_EQ(table.CreateCount(), 6);
+
+  EXPECT_EQ(SerialWriteTimeout(0), 8000u);
+  EXPECT_EQ(SerialWriteTimeout(1), 8000u);
+  EXPECT_EQ(SerialWriteTimeout(2), 4000u);
+  EXPECT_EQ(SerialWriteTimeout(3), 2000u);
+  EXPECT_EQ(SerialWriteTimeout(-1), 2000u);
+}
+
+TEST_F(MainWindowLogicTest, EveryPortIsConfiguredWithTheSelectedEntryBeforeAnExchange) {
+  PortSettings com = logic.CurrentSettings();
+  com.PortType = 0;
+  com.BaudCode = 1;
+  com.PortNumber = 7;
+  logic.AddPortEntry("COM8", com);
+  logic.PortComboBoxChange();
+  logic.GetButtonClick();
+  for (int kind = 0; kind < PortKindCount; ++kind) EXPECT_EQ(Port(kind).LastSettings.PortNumber, 7) << kind;
+  EXPECT_EQ(Port(0).LastSettings.ReadTimeoutConstant, 10u);
+  EXPECT_EQ(Port(0).LastSettings.WriteTimeoutConstant, 8000u);  // BaudCode 1
+  EXPECT_EQ(Port(1).LastSettings.ReadTimeoutConstant, 0u);
+  EXPECT_EQ(Port(2).LastSettings.ReadTimeoutConstant, 10u);
+  EXPECT_EQ(Port(3).LastSettings.ReadTimeoutMultiplier, 50u);
+  EXPECT_EQ(logic.CurrentSettings().PortNumber, 7);
+}
+
+TEST_F(MainWindowLogicTest, ControlStatesFollowTheList) {
+  EXPECT_TRUE(logic.IsEnabled(Control::AddButton));
+  EXPECT_TRUE(logic.IsEnabled(Control::K40VIRadioButton));
+  logic.PortComboBoxChange();  // empty list
+  for (Control c : {Control::GetButton, Control::SetButton, Control::PrintButton, Control::K40VRadioButton,
+                    Control::K40IVRadioButton}) {
+    EXPECT_FALSE(logic.IsEnabled(c));
+  }
+  EXPECT_TRUE(logic.IsEnabled(Control::AddButton));
+  EXPECT_TRUE(logic.IsEnabled(Control::ExitButton));
+  EXPECT_TRUE(logic.IsEnabled(Control::K40VIRadioButton));
+  EXPECT_TRUE(logic.CanClose());
+
+  UsePort(0);
+  for (Control c : {Control::GetButton, Control::SetButton, Control::PrintButton, Control::K40VRadioButton,
+                    Control::K40IVRadioButton}) {
+    EXPECT_TRUE(logic.IsEnabled(c));
+  }
+  host.label2 = "QX-K40V";
+  logic.SelectPort(0);
+  logic.PortComboBoxChange();
+  EXPECT_EQ(host.label2, "");
+}
+
+TEST_F(MainWindowLogicTest, TheListHoldsAtMost129Entries) {
+  PortSettings settings = logic.CurrentSettings();
+  for (int i = 0; i < 129; ++i) logic.AddPortEntry("10.0.0." + std::to_string(i), settings);
+  EXPECT_EQ(logic.Ports().Count(), 129);
+  EXPECT_EQ(host.selected, 128);
+  logic.AddPortEntry("10.0.1.0", settings);
+  EXPECT_EQ(logic.Ports().Count(), 129);
+  EXPECT_EQ(host.items.size(), 129u);
+  EXPECT_EQ(host.selected, 128);
+  EXPECT_EQ(logic.Ports().Selected(), 128);
+  logic.AddPortEntry("", settings);
+  EXPECT_EQ(logic.Ports().Count(), 129);
+}
+
+TEST_F(MainWindowLogicTest, AddingAListedNameUpdatesOnlySpeedAndParity) {
+  PortSettings first = logic.CurrentSettings();
+  first.PortNumber = 2;
+  first.BaudCode = 3;
+  first.ParityCode = 1;
+  first.LptCode = 4;
+  logic.AddPortEntry("COM3", first);
+  logic.AddPortEntry("LPT1", first);
+  PortSettings second = first;
+  second.PortNumber = 9;
+  second.BaudCode = 5;
+  second.ParityCode = 2;
+  second.LptCode = 7;
+  logic.AddPortEntry("COM3", second);
+  EXPECT_EQ(logic.Ports().Count(), 2);
+  EXPECT_EQ(host.selected, 0);
+  const PortSettings& entry = logic.Ports().Entry(0);
+  EXPECT_EQ(entry.BaudCode, 5);
+  EXPECT_EQ(entry.ParityCode, 2);
+  EXPECT_EQ(entry.PortNumber, 2);
+  EXPECT_EQ(entry.LptCode, 4);
+  logic.AddPortEntry("com3", second);  // names compare case-sensitively
+  EXPECT_EQ(logic.Ports().Count(), 3);
+}
+
+TEST_F(MainWindowLogicTest, UsbDevicesShareOneRunningNumber) {
+  logic.AddUsbDevices({0}, {0, 2});
+  EXPECT_EQ(host.items, (std::vector<std::string>{"USB-000", "USB PRN-001", "USB PRN-002"}));
+  EXPECT_EQ(host.selected, 2);
+  EXPECT_EQ(logic.Ports().Entry(0).PortType, 2);
+  EXPECT_EQ(logic.Ports().Entry(0).DeviceNumber, 0);
+  EXPECT_EQ(logic.Ports().Entry(1).PortType, 4);
+  EXPECT_EQ(logic.Ports().Entry(1).DeviceNumber, 0);  // its index among printer-class interfaces
+  EXPECT_EQ(logic.Ports().Entry(2).DeviceNumber, 2);
+}
+
+TEST_F(MainWindowLogicTest, DestroyPortsReleasesEveryPort) {
+  logic.DestroyPorts();
+  EXPECT_EQ(table.CreateCount(), 0);
+  for (int kind = 0; kind < PortKindCount; ++kind) EXPECT_EQ(table.At(kind), nullptr);
+  logic.CreatePorts(nullptr);  // for TearDown
+}
+
+}  // namespace
+}  // namespace qx
