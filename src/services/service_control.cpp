@@ -81,7 +81,7 @@ int CServiceControl::ServiceRequest(const std::wstring& name, int operation,
   return ok ? 0 : FailureCode();
 }
 
-int CServiceControl::IsProcessRunning(const std::wstring& executable) {
+int CServiceControl::IsProcessRunning(const std::wstring& executable) const {
   std::vector<std::wstring> names;
   if (!system_.ProcessNames(names)) return 0;
   for (const std::wstring& name : names) {

@@ -50,7 +50,7 @@ class CServiceControl {
   int ServiceRequest(const std::wstring& name, int operation, ServiceStatus* status);
 
   // 1 when a running process has this executable name (ignoring case), else 0.
-  int IsProcessRunning(const std::wstring& executable);
+  int IsProcessRunning(const std::wstring& executable) const;
 
   const std::wstring& ServiceName() const { return serviceName_; }
   const std::vector<std::unique_ptr<CServiceControl>>& Dependents() const { return dependents_; }
