@@ -1,0 +1,35 @@
+#pragma once
+
+// The production binding of the service seam (Windows only): the Service Control
+// Manager, a Toolhelp process walk, and a steady clock.
+
+#include "services/service_system.h"
+
+namespace qx {
+
+class Win32ServiceSystem : public ServiceSystem {
+ public:
+  ScHandleValue OpenManager(std::uint32_t access) override;
+  ScHandleValue OpenServiceAnsi(ScHandleValue manager, const std::string& name,
+                                std::uint32_t access) override;
+  ScHandleValue OpenServiceWide(ScHandleValue manager, const std::wstring& name,
+                                std::uint32_t access) override;
+  bool QueryStatus(ScHandleValue service, ServiceStatus& status) override;
+  bool ControlStop(ScHandleValue service, ServiceStatus& status) override;
+  bool Start(ScHandleValue service) override;
+  bool ActiveDependents(ScHandleValue service, std::vector<std::wstring>& names) override;
+  void Close(ScHandleValue handle) override;
+  std::uint32_t LastError() override;
+  bool ProcessNames(std::vector<std::wstring>& names) override;
+
+  // Whole seconds of a steady clock: the wait must not stretch or shrink when the
+  // wall clock is set or daylight saving time begins or ends.
+  std::int64_t WholeSeconds() override;
+  std::int64_t Milliseconds() override;
+  void SleepMilliseconds(int ms) override;
+};
+
+// The program's binding; it keeps no state (the last error is the thread's own).
+ServiceSystem& SystemServices();
+
+}  // namespace qx

@@ -1,0 +1,348 @@
+#include "services/service_control.h"
+
+#include <gtest/gtest.h>
+
+#include "services/fake_service_system.h"
+
+namespace qx {
+namespace {
+
+using test::FakeProcess;
+using test::FakeService;
+using test::FakeServiceSystem;
+using Lines = std::vector<std::string>;
+
+std::vector<std::wstring> Names(const CServiceControl& node) {
+  std::vector<std::wstring> names;
+  for (const auto& child : node.Dependents()) names.push_back(child->ServiceName());
+  return names;
+}
+
+class ServiceControlTest : public ::testing::Test {
+ protected:
+  void TearDown() override { EXPECT_EQ(fake.OpenHandles(), 0) << "a handle was left open"; }
+
+  // A running service "Base" with dependents A and B (A has its own dependent A1)
+  // and a stopped dependent C.
+  void MakeTree() {
+    fake.Add(L"Base", ServiceRunning).Dependents = {L"A", L"C", L"B"};
+    fake.Add(L"A", ServiceRunning).Dependents = {L"A1"};
+    fake.Add(L"A1", ServiceRunning);
+    fake.Add(L"B", ServiceRunning);
+    fake.Add(L"C", ServiceStopped);
+  }
+
+  FakeServiceSystem fake;
+};
+
+TEST_F(ServiceControlTest, BuildsTheTreeOfActiveDependentsOnceInTheManagersOrder) {
+  MakeTree();
+  CServiceControl tree(fake, L"Base");
+  EXPECT_EQ(tree.ServiceName(), L"Base");
+  EXPECT_EQ(Names(tree), (std::vector<std::wstring>{L"A", L"B"}));  // C was not active
+  EXPECT_EQ(Names(*tree.Dependents()[0]), std::vector<std::wstring>{L"A1"});
+  EXPECT_TRUE(tree.Dependents()[1]->Dependents().empty());
+  EXPECT_EQ(fake.LogOf({"OpenServiceW", "Enum"}),
+            (Lines{"OpenServiceW Base 0x8", "Enum Base", "OpenServiceW A 0x8", "Enum A",
+                   "OpenServiceW A1 0x8", "Enum A1", "OpenServiceW B 0x8", "Enum B"}));
+  // Built once: a dependent started later is not added, so it is not stopped, and the
+  // manager then refuses to stop the service itself.
+  fake.Service(L"C").State = ServiceRunning;
+  fake.ClearLog();
+  EXPECT_EQ(tree.StopTree(), 1051);  // ERROR_DEPENDENT_SERVICES_RUNNING
+  EXPECT_EQ(fake.Requests(), (Lines{"Stop A1", "Stop A", "Stop B", "Stop Base"}));
+  EXPECT_EQ(fake.StateOf(L"C"), ServiceRunning);
+  EXPECT_TRUE(fake.LogOf({"Enum"}).empty());
+}
+
+TEST_F(ServiceControlTest, WithoutRightsToEnumerateTheNodeHasNoDependents) {
+  MakeTree();
+  fake.Service(L"Base").EnumerationFails = true;
+  EXPECT_TRUE(CServiceControl(fake, L"Base").Dependents().empty());
+  fake.Service(L"Base").EnumerationFails = false;
+  fake.Service(L"Base").OpenError = ErrorAccessDenied;
+  EXPECT_TRUE(CServiceControl(fake, L"Base").Dependents().empty());
+  fake.ManagerFails = true;
+  EXPECT_TRUE(CServiceControl(fake, L"Base").Dependents().empty());
+  EXPECT_TRUE(CServiceControl(fake, L"NotInstalled").Dependents().empty());
+}
+
+TEST_F(ServiceControlTest, ACircleOfDependentsEndsTheTree) {
+  fake.Add(L"Base", ServiceRunning).Dependents = {L"A"};
+  fake.Add(L"A", ServiceRunning).Dependents = {L"BASE", L"B"};
+  fake.Add(L"B", ServiceRunning).Dependents = {L"a"};
+  CServiceControl tree(fake, L"Base");
+  ASSERT_EQ(Names(tree), std::vector<std::wstring>{L"A"});
+  ASSERT_EQ(Names(*tree.Dependents()[0]), std::vector<std::wstring>{L"B"});
+  EXPECT_TRUE(tree.Dependents()[0]->Dependents()[0]->Dependents().empty());
+}
+
+TEST_F(ServiceControlTest, StopsDependentsDepthFirstAndStartsTheServiceFirst) {
+  MakeTree();
+  for (const wchar_t* name : {L"Base", L"A", L"A1", L"B"}) {
+    fake.Service(name).StopTakesMs = 250;
+    fake.Service(name).StartTakesMs = 250;
+  }
+  CServiceControl tree(fake, L"Base");
+  fake.ClearLog();
+  EXPECT_EQ(tree.StopTree(), 0);
+  // The fake refuses to stop a service whose dependents still run, as the manager does.
+  EXPECT_EQ(fake.Requests(), (Lines{"Stop A1", "Stop A", "Stop B", "Stop Base"}));
+  for (const wchar_t* name : {L"Base", L"A", L"A1", L"B"}) EXPECT_EQ(fake.StateOf(name), ServiceStopped);
+  // Polled every 100 ms: 250 ms pending means three sleeps per service.
+  EXPECT_EQ(fake.LogOf({"Sleep"}).size(), 12u);
+  EXPECT_EQ(fake.LogOf({"Sleep 100"}).size(), 12u);
+  EXPECT_TRUE(fake.LogOf({"Processes"}).empty());
+
+  fake.ClearLog();
+  EXPECT_EQ(tree.StartTree(), 0);
+  EXPECT_EQ(fake.Requests(), (Lines{"Start Base", "Start A", "Start A1", "Start B"}));
+  for (const wchar_t* name : {L"Base", L"A", L"A1", L"B"}) EXPECT_EQ(fake.StateOf(name), ServiceRunning);
+  EXPECT_EQ(fake.StateOf(L"C"), ServiceStopped);  // never in the tree
+  // Every request opens its own handles, with the documented rights.
+  for (const std::string& line : fake.LogOf({"OpenServiceW"})) {
+    EXPECT_EQ(line.substr(line.size() - 5), " 0x34") << line;
+  }
+}
+
+TEST_F(ServiceControlTest, AlreadyStoppedOrRunningSendsNothingButDependentsAreStillWalked) {
+  MakeTree();
+  CServiceControl tree(fake, L"Base");
+  fake.Service(L"A1").State = ServiceStopped;  // stopped by someone since the tree was built
+  fake.Service(L"Base").State = ServiceRunning;
+  fake.ClearLog();
+  EXPECT_EQ(tree.StartTree(), 0);
+  EXPECT_EQ(fake.Requests(), Lines{"Start A1"});
+
+  EXPECT_EQ(tree.StopTree(), 0);
+  fake.ClearLog();
+  EXPECT_EQ(tree.StopTree(), 0);
+  EXPECT_TRUE(fake.Requests().empty());
+}
+
+TEST_F(ServiceControlTest, ADependentThatCannotBeStoppedEndsTheWalkWithItsError) {
+  MakeTree();
+  CServiceControl tree(fake, L"Base");
+  fake.Service(L"A").StopError = ErrorAccessDenied;
+  fake.ClearLog();
+  EXPECT_EQ(tree.StopTree(), static_cast<int>(ErrorAccessDenied));
+  EXPECT_EQ(fake.Requests(), (Lines{"Stop A1", "Stop A"}));  // B and Base untouched
+  EXPECT_EQ(fake.StateOf(L"Base"), ServiceRunning);
+  EXPECT_EQ(fake.StateOf(L"B"), ServiceRunning);
+  EXPECT_TRUE(fake.LogOf({"OpenServiceW B", "OpenServiceW Base"}).empty());
+
+  // One that cannot even be opened any more (uninstalled meanwhile).
+  fake.Service(L"A").StopError = 0;
+  fake.Service(L"A1").OpenError = ErrorServiceDoesNotExist;
+  EXPECT_EQ(tree.StopTree(), static_cast<int>(ErrorServiceDoesNotExist));
+  EXPECT_EQ(fake.StateOf(L"A"), ServiceRunning);
+}
+
+TEST_F(ServiceControlTest, AServiceThatFailsToStartEndsTheWalk) {
+  MakeTree();
+  CServiceControl tree(fake, L"Base");
+  ASSERT_EQ(tree.StopTree(), 0);
+  fake.Service(L"A").StartError = 1058;  // ERROR_SERVICE_DISABLED
+  fake.ClearLog();
+  EXPECT_EQ(tree.StartTree(), 1058);
+  EXPECT_EQ(fake.Requests(), (Lines{"Start Base", "Start A"}));
+  EXPECT_EQ(fake.StateOf(L"B"), ServiceStopped);
+}
+
+TEST_F(ServiceControlTest, ExitCodesEndTheWaitWithTheServicesOwnCodeBehind1066) {
+  struct Case {
+    std::uint32_t win32;
+    std::uint32_t specific;
+    int expected;
+  };
+  for (const Case& c : {Case{1064, 9, 1064}, Case{1066, 42, 42}, Case{1066, 0, 1066}}) {
+    FakeServiceSystem local;
+    FakeService& service = local.Add(L"Svc", ServiceRunning);
+    service.StopTakesMs = -1;
+    service.OnQuery = [&](FakeService& s, std::int64_t) {
+      if (s.State == ServiceStopPending) {
+        s.Win32ExitCode = c.win32;
+        s.SpecificExitCode = c.specific;
+      }
+    };
+    CServiceControl node(local, L"Svc");
+    EXPECT_EQ(node.StopTree(), c.expected) << c.win32 << "/" << c.specific;
+    EXPECT_EQ(local.OpenHandles(), 0);
+  }
+  // A start that fails: the service falls back to stopped with its own code.
+  FakeService& service = fake.Add(L"Svc", ServiceStopped);
+  service.StartTakesMs = -1;
+  service.OnQuery = [](FakeService& s, std::int64_t) {
+    if (s.State == ServiceStartPending) {
+      s.State = ServiceStopped;
+      s.Win32ExitCode = ErrorServiceSpecific;
+      s.SpecificExitCode = 7;
+    }
+  };
+  CServiceControl node(fake, L"Svc");
+  EXPECT_EQ(node.StartTree(), 7);
+}
+
+TEST_F(ServiceControlTest, AStoppedServiceWithAnExitCodeCountsAsStopped) {
+  FakeService& service = fake.Add(L"Svc", ServiceRunning);
+  service.StopTakesMs = 100;
+  service.OnQuery = [](FakeService& s, std::int64_t) { s.Win32ExitCode = s.State == ServiceStopped ? 1067 : 0; };
+  CServiceControl node(fake, L"Svc");
+  EXPECT_EQ(node.StopTree(), 0);
+}
+
+TEST_F(ServiceControlTest, AServiceThatStaysPendingEndsWithTimeoutAfterTheBound) {
+  MakeTree();
+  CServiceControl tree(fake, L"Base");
+  fake.Service(L"A1").StopTakesMs = -1;
+  const std::int64_t begin = fake.NowMs();
+  EXPECT_EQ(tree.StopTree(), static_cast<int>(ErrorTimeout));
+  const std::int64_t waited = fake.NowMs() - begin;
+  EXPECT_GT(waited, ServiceTreeWaitLimitMs);
+  EXPECT_LE(waited, ServiceTreeWaitLimitMs + ServiceTreePollMs);
+  EXPECT_EQ(fake.StateOf(L"A"), ServiceRunning);  // the walk ended there
+
+  fake.Service(L"A1").State = ServiceStopped;
+  ASSERT_EQ(tree.StopTree(), 0);
+  fake.Service(L"Base").StartTakesMs = -1;
+  EXPECT_EQ(tree.StartTree(), static_cast<int>(ErrorTimeout));
+  EXPECT_EQ(fake.StateOf(L"A"), ServiceStopped);
+}
+
+TEST_F(ServiceControlTest, AServiceThatVanishesWhileStoppingCountsAsStoppedButNotWhileStarting) {
+  FakeService& service = fake.Add(L"Svc", ServiceRunning);
+  service.StopTakesMs = -1;
+  service.OnQuery = [](FakeService& s, std::int64_t) {
+    if (s.State == ServiceStopPending) s.OpenError = ErrorServiceDoesNotExist;
+  };
+  CServiceControl node(fake, L"Svc");
+  EXPECT_EQ(node.StopTree(), 0);
+
+  FakeService& other = fake.Add(L"Other", ServiceStopped);
+  other.StartTakesMs = -1;
+  other.OnQuery = [](FakeService& s, std::int64_t) {
+    if (s.State == ServiceStartPending) s.OpenError = ErrorServiceDoesNotExist;
+  };
+  CServiceControl second(fake, L"Other");
+  EXPECT_EQ(second.StartTree(), static_cast<int>(ErrorServiceDoesNotExist));
+}
+
+TEST_F(ServiceControlTest, ServiceRequestOpensItsOwnHandlesAndReturnsTheFirstError) {
+  fake.Add(L"Svc", ServiceRunning);
+  CServiceControl node(fake, L"Svc");
+  fake.ClearLog();
+  ServiceStatus status;
+  EXPECT_EQ(node.ServiceRequest(L"svc", ServiceRequestQuery, &status), 0);
+  EXPECT_EQ(status.CurrentState, ServiceRunning);
+  EXPECT_EQ(fake.Log(), (Lines{"OpenSCManager 0x20000000", "OpenServiceW svc 0x34", "Query svc",
+                               "Close svc", "Close manager"}));
+  // A query without a record queries nothing.
+  fake.ClearLog();
+  EXPECT_EQ(node.ServiceRequest(L"Svc", ServiceRequestQuery, nullptr), 0);
+  EXPECT_TRUE(fake.LogOf({"Query"}).empty());
+  // The error is the one of the failing call, although closing clears the thread's code.
+  EXPECT_EQ(node.ServiceRequest(L"Missing", ServiceRequestQuery, &status),
+            static_cast<int>(ErrorServiceDoesNotExist));
+  EXPECT_EQ(node.ServiceRequest(L"Svc", ServiceRequestStart, nullptr), 1056);
+  fake.ManagerFails = true;
+  EXPECT_EQ(node.ServiceRequest(L"Svc", ServiceRequestStop, nullptr),
+            static_cast<int>(ErrorAccessDenied));
+  fake.ManagerFails = false;
+  EXPECT_EQ(node.ServiceRequest(L"Svc", ServiceRequestStop, &status), 0);
+  EXPECT_EQ(status.CurrentState, ServiceStopPending);
+  // An unknown operation touches nothing.
+  fake.ClearLog();
+  EXPECT_EQ(node.ServiceRequest(L"Svc", 3, &status), 87);
+  EXPECT_TRUE(fake.Log().empty());
+}
+
+class SpoolerTest : public ServiceControlTest {
+ protected:
+  void MakeSpooler(std::int64_t processEndsAfterMs) {
+    fake.Add(L"Spooler", ServiceRunning).StopTakesMs = -1;  // the state is not what it waits for
+    fake.Processes = {{L"explorer.exe", -1}, {L"spoolsv.exe", fake.NowMs() + processEndsAfterMs}};
+  }
+  std::vector<std::int64_t> CheckSeconds(std::int64_t begin) const {
+    std::vector<std::int64_t> seconds;
+    for (std::int64_t t : fake.SnapshotTimes()) seconds.push_back((t - begin) / 1000);
+    return seconds;
+  }
+};
+
+TEST_F(SpoolerTest, StopWaitsForTheSpoolerProcessInThreeSecondSteps) {
+  MakeSpooler(7000);
+  CServiceControl tree(fake, L"Spooler");
+  EXPECT_TRUE(tree.Dependents().empty());
+  const std::int64_t begin = fake.NowMs();
+  EXPECT_EQ(tree.StopTree(), 0);
+  EXPECT_EQ(CheckSeconds(begin), (std::vector<std::int64_t>{0, 3, 6, 9}));
+  EXPECT_EQ(fake.LogOf({"Sleep"}), (Lines{"Sleep 3000", "Sleep 3000", "Sleep 3000"}));
+  EXPECT_EQ(fake.LogOf({"Query"}).size(), 1u);  // only before the request: no state polling
+}
+
+TEST_F(SpoolerTest, ProcessStillThereAfterSixtySecondsGivesTimeout) {
+  MakeSpooler(-1);
+  fake.Processes[1].EndsAtMs = -1;
+  CServiceControl tree(fake, L"Spooler");
+  const std::int64_t begin = fake.NowMs();
+  EXPECT_EQ(tree.StopTree(), static_cast<int>(ErrorTimeout));
+  std::vector<std::int64_t> expected;
+  for (int s = 0; s <= 60; s += 3) expected.push_back(s);
+  EXPECT_EQ(CheckSeconds(begin), expected);
+  EXPECT_EQ(fake.NowMs() - begin, 60000);
+  // Gone just before the last check: success.
+  FakeServiceSystem late;
+  late.Add(L"Spooler", ServiceRunning).StopTakesMs = -1;
+  late.Processes = {{L"spoolsv.exe", late.NowMs() + 59999}};
+  CServiceControl lateTree(late, L"Spooler");
+  EXPECT_EQ(lateTree.StopTree(), 0);
+  EXPECT_EQ(late.SnapshotTimes().size(), 21u);
+}
+
+TEST_F(SpoolerTest, NamesCompareWithoutRegardToCase) {
+  fake.Add(L"Spooler", ServiceRunning).StopTakesMs = -1;
+  fake.Processes = {{L"SpoolSV.EXE", fake.NowMs() + 4000}};
+  CServiceControl tree(fake, L"SPOOLER");
+  EXPECT_EQ(tree.StopTree(), 0);
+  EXPECT_EQ(fake.SnapshotTimes().size(), 3u);  // 0, 3 s running; 6 s gone
+  EXPECT_EQ(fake.Requests(), Lines{"Stop SPOOLER"});
+  EXPECT_EQ(tree.IsProcessRunning(L"EXPLORER.exe"), 0);
+  fake.Processes.push_back({L"Explorer.EXE", -1});
+  EXPECT_EQ(tree.IsProcessRunning(L"explorer.exe"), 1);
+  EXPECT_EQ(tree.IsProcessRunning(L"explorer.ex"), 0);
+  fake.SnapshotFails = true;
+  EXPECT_EQ(tree.IsProcessRunning(L"explorer.exe"), 0);
+}
+
+TEST_F(SpoolerTest, DependentsStopFirstAndAFailureLeavesTheSpoolerAlone) {
+  MakeSpooler(0);
+  fake.Service(L"Spooler").Dependents = {L"Fax", L"PrintNotify"};
+  fake.Add(L"Fax", ServiceRunning).StopTakesMs = 100;
+  fake.Add(L"PrintNotify", ServiceRunning).StopError = ErrorAccessDenied;
+  CServiceControl tree(fake, L"Spooler");
+  EXPECT_EQ(tree.StopTree(), static_cast<int>(ErrorAccessDenied));
+  EXPECT_EQ(fake.Requests(), (Lines{"Stop Fax", "Stop PrintNotify"}));
+  EXPECT_EQ(fake.StateOf(L"Spooler"), ServiceRunning);
+  EXPECT_TRUE(fake.LogOf({"Processes"}).empty());
+
+  fake.Service(L"PrintNotify").StopError = 0;
+  fake.ClearLog();
+  EXPECT_EQ(tree.StopTree(), 0);
+  EXPECT_EQ(fake.Requests(), (Lines{"Stop PrintNotify", "Stop Spooler"}));
+  fake.Service(L"Spooler").State = ServiceStopped;  // the fake spooler never finishes by itself
+  fake.ClearLog();
+  EXPECT_EQ(tree.StartTree(), 0);
+  EXPECT_EQ(fake.Requests(), (Lines{"Start Spooler", "Start Fax", "Start PrintNotify"}));
+}
+
+TEST_F(SpoolerTest, AStoppedSpoolerIsNotWaitedFor) {
+  fake.Add(L"Spooler", ServiceStopped);
+  fake.Processes = {{L"spoolsv.exe", -1}};  // whoever runs it, the stop is not ours
+  CServiceControl tree(fake, L"Spooler");
+  EXPECT_EQ(tree.StopTree(), 0);
+  EXPECT_TRUE(fake.Requests().empty());
+  EXPECT_TRUE(fake.LogOf({"Processes", "Sleep"}).empty());
+}
+
+}  // namespace
+}  // namespace qx
