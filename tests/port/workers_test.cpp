@@ -44,8 +44,8 @@ std::string Pattern(int n, int seed = 0) {
 
 TEST(SendWorker, SendsThreeThousandBytesInBlocksOfTheBlockSize) {
   MemoryDevice device;
+  Progress progress;  // outlives the port: its worker calls the hook
   TMemoryPort port(0, device);
-  Progress progress;
   progress.Install(port);
   ASSERT_EQ(port.Open(), 1);
   const std::string data = Pattern(3000);
@@ -62,13 +62,14 @@ TEST(SendWorker, SendsThreeThousandBytesInBlocksOfTheBlockSize) {
 TEST(SendWorker, ShortPiecesAreRetriedUntilTheBlockIsOut) {
   MemoryDevice device;
   device.MaxPerWrite = 300;
+  Progress progress;  // outlives the port: its worker calls the hook
   TMemoryPort port(0, device);
-  Progress progress;
   progress.Install(port);
   ASSERT_EQ(port.Open(), 1);
   const std::string data = Pattern(1000);
   ASSERT_EQ(port.Write(0, data.data(), 1000, nullptr), 1);
-  ASSERT_TRUE(WaitUntil([&] { return device.Written().size() == 1000; }));
+  // The block is done, its last progress reported, once nothing is pending.
+  ASSERT_TRUE(WaitUntil([&] { return device.Written().size() == 1000 && port.GetOutputPending() == 0; }));
   EXPECT_TRUE(device.Written() == data);
   EXPECT_EQ(device.WriteCalls(), (std::vector<int>{300, 300, 300, 100}));
   EXPECT_EQ(progress.Calls(), (std::vector<std::pair<int, int>>{{300, 0}, {600, 0}, {900, 0}, {1000, 1}}));
