@@ -212,10 +212,9 @@ int TQXCOM::Write(int tag, const char* data, int length, int* written) {
     return 0;
   }
   if (!openSync_) return QueueWrite(tag, data, length, written);
+  // On failure the count is what the device took before it.
   DWORD count = 0;
-  if (!WriteFile(device_.Get(), data, static_cast<DWORD>(length), &count, nullptr)) {
-    // The count is what the device took before the failure.
-  }
+  WriteFile(device_.Get(), data, static_cast<DWORD>(length), &count, nullptr);
   ClearErrors();
   const int n = static_cast<int>(count);
   if (written) *written = n;
