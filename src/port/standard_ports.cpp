@@ -4,11 +4,22 @@
 #include "port/port_settings.h"
 #include "port/port_table.h"
 
+#ifdef _WIN32
+#include "port/parallel/lpt_port.h"
+#include "port/serial/com_port.h"
+#endif
+
 namespace qx {
 
 std::unique_ptr<TQXCCC> CreateStandardPort(int kind) {
   switch (kind) {
     // Each kind replaces its placeholder here as it is built.
+#ifdef _WIN32
+    case KindSerial:
+      return std::make_unique<TQXCOM>(kind);
+    case KindParallel:
+      return std::make_unique<TQXLPT>(kind);
+#endif
     default:
       return std::make_unique<TPlaceholderPort>(kind, kind);
   }

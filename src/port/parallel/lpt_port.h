@@ -1,0 +1,58 @@
+#pragma once
+
+#ifdef _WIN32
+#include <windows.h>
+
+#include <string>
+
+#include "platform/win32_handle.h"
+#include "port/queued_port.h"
+#include "port/serial/com_port.h"
+
+namespace qx {
+
+// Port kind 1: a printer on a parallel port (standard LPT or a vendor parallel
+// device), opened as a file. In asynchronous mode a TLptSendThread drains the send
+// queue and a TLptRecvThread reads into the receive queue, from which Read takes.
+class TQXLPT : public TQueuedPort {
+ public:
+  explicit TQXLPT(int portId, DosDeviceFunctions& dosDevices = Kernel32DosDevices());
+  ~TQXLPT() override;
+
+  int Open() override;
+  int Write(int tag, const char* data, int length, int* written) override;
+  int Read(void* buffer, int length, int* got) override;
+  int Close() override;
+  int DeviceRequest() override { return 0; }
+  int GetDeviceInfo(void*) override { return 0; }
+  int IsOpen() override;
+  int IsReady() override { return 1; }
+  std::intptr_t GetHandle() override;
+  int Configure(const PortSettings* settings) override;
+  int SetSyncMode(int sync) override;
+  int SetHandshakeBypass(int) override { return 0; }
+
+  // The path Open would use now (runs the spooler-name workaround for LPT1 to LPT9).
+  std::string DevicePath();
+  bool HasWorkers() const { return SendWorker != nullptr || RecvWorker != nullptr; }
+
+  int LptCode = 0;
+  int SyncMode = 0;
+  COMMTIMEOUTS Timeouts;
+
+  // Open raises a shorter write time-out to this.
+  static constexpr DWORD MinimumWriteTimeout = 2000;
+
+ private:
+  class TLptSendThread;
+  class TLptRecvThread;
+
+  DosDeviceFunctions& dosDevices_;
+  UniqueHandle device_;
+  UniqueHandle writeEvent_;
+  UniqueHandle readEvent_;
+  bool openSync_ = true;
+};
+
+}  // namespace qx
+#endif

@@ -1,0 +1,424 @@
+#include "port/serial/com_port.h"
+
+#include <algorithm>
+#include <cstdio>
+
+#include "platform/os_version.h"
+#include "platform/time.h"
+#include "port/serial/overlapped_io.h"
+
+namespace qx {
+
+namespace {
+
+class Kernel32DosDeviceFunctions final : public DosDeviceFunctions {
+ public:
+  bool Define(unsigned flags, const char* name, const char* target) override {
+    using Fn = BOOL(WINAPI*)(DWORD, LPCSTR, LPCSTR);
+    auto fn = reinterpret_cast<Fn>(reinterpret_cast<void*>(Lookup("DefineDosDeviceA")));
+    return fn && fn(flags, name, target) != 0;
+  }
+  std::uint32_t Query(const char* name, char* buffer, std::uint32_t size) override {
+    using Fn = DWORD(WINAPI*)(LPCSTR, LPSTR, DWORD);
+    auto fn = reinterpret_cast<Fn>(reinterpret_cast<void*>(Lookup("QueryDosDeviceA")));
+    return fn ? fn(name, buffer, size) : 0;
+  }
+
+ private:
+  static FARPROC Lookup(const char* function) {
+    HMODULE kernel = GetModuleHandleA("KERNEL32.DLL");
+    return kernel ? GetProcAddress(kernel, function) : nullptr;
+  }
+};
+
+constexpr DWORD AllPurges = PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURGE_RXCLEAR;
+
+DCB InitialDcb() {
+  DCB d{};
+  d.DCBlength = 28;
+  d.BaudRate = 19200;
+  d.fBinary = 1;
+  d.fParity = 1;
+  d.fOutxCtsFlow = 0;
+  d.fOutxDsrFlow = 1;
+  d.fDtrControl = DTR_CONTROL_HANDSHAKE;
+  d.fDsrSensitivity = 0;
+  d.fTXContinueOnXoff = 0;
+  d.fOutX = 0;
+  d.fInX = 0;
+  d.fErrorChar = 0;
+  d.fNull = 0;
+  d.fRtsControl = RTS_CONTROL_DISABLE;
+  d.fAbortOnError = 1;
+  d.XonLim = 0;
+  d.XoffLim = 0;
+  d.ByteSize = 8;
+  d.Parity = NOPARITY;
+  d.StopBits = ONESTOPBIT;
+  d.XonChar = 0x11;
+  d.XoffChar = 0x13;
+  return d;
+}
+
+static_assert(DtrControlHandshake == DTR_CONTROL_HANDSHAKE && DtrControlEnable == DTR_CONTROL_ENABLE);
+static_assert(RtsControlHandshake == RTS_CONTROL_HANDSHAKE && RtsControlEnable == RTS_CONTROL_ENABLE);
+
+}  // namespace
+
+DosDeviceFunctions& Kernel32DosDevices() {
+  static Kernel32DosDeviceFunctions functions;
+  return functions;
+}
+
+// The shared send loop with the serial write step: clear the error state, write, and
+// on an immediate failure report it and write the same piece again at once.
+class TQXCOM::TComSendThread final : public TSendThread {
+ public:
+  TComSendThread(TQXCOM& port, HANDLE device, HANDLE event) : TSendThread(port), device_(device), event_(event) {}
+
+ protected:
+  bool WritePiece(const char* data, int length, int& taken) override {
+    DWORD errors = 0;
+    COMSTAT status{};
+    ClearCommError(device_, &errors, &status);
+    DWORD count = 0;
+    OVERLAPPED overlapped = OverlappedOn(event_);
+    if (WriteFile(device_, data, static_cast<DWORD>(length), &count, &overlapped)) {
+      taken = static_cast<int>(count);
+      return true;
+    }
+    const DWORD error = GetLastError();
+    if (error != ERROR_IO_PENDING) {
+      std::printf("TComSendThread: WriteFile failed, error %lu, count %lu\n", static_cast<unsigned long>(error),
+                  static_cast<unsigned long>(count));
+      std::fflush(stdout);
+      taken = static_cast<int>(count);
+      return true;
+    }
+    const bool going = PollPending(device_, overlapped, count, [this] { return Stopping(); });
+    taken = static_cast<int>(count);
+    return going;
+  }
+  bool PauseAfterShortPiece() const override { return false; }
+
+ private:
+  HANDLE device_;
+  HANDLE event_;
+};
+
+// Waits for received characters and reports them; the data stays in the device. An
+// empty event mask (the port clears the comm mask at close) or a failed wait ends it.
+class TQXCOM::TComRecvThread final : public TCommThread {
+ public:
+  TComRecvThread(TQXCOM& port, HANDLE device, HANDLE event) : TCommThread(port), device_(device), event_(event) {}
+
+ protected:
+  void Execute() override {
+    while (!Stopping()) {
+      if (!HonourSuspend()) return;
+      DWORD mask = 0;
+      // The handle is overlapped, so the wait must be too; it is woken by the event,
+      // and a stop is seen within one slice even if the driver never completes it.
+      OVERLAPPED overlapped = OverlappedOn(event_);
+      if (!WaitCommEvent(device_, &mask, &overlapped)) {
+        if (GetLastError() != ERROR_IO_PENDING) return;
+        while (WaitForSingleObject(event_, 50) == WAIT_TIMEOUT) {
+          if (Stopping()) {
+            CancelAndWait(device_, overlapped);
+            return;
+          }
+        }
+        DWORD unused = 0;
+        if (!GetOverlappedResult(device_, &overlapped, &unused, FALSE)) return;
+      }
+      if ((mask & EV_RXCHAR) == 0) return;
+      Owner.NotifyDataArrived();
+      SleepMilliseconds(1);
+    }
+  }
+
+ private:
+  HANDLE device_;
+  HANDLE event_;
+};
+
+TQXCOM::TQXCOM(int portId, DosDeviceFunctions& dosDevices)
+    : TQueuedPort(portId, KindSerial, 1024, 4096),
+      Dcb(InitialDcb()),
+      Timeouts{MAXDWORD, 0, 0, 0, 2000},
+      dosDevices_(dosDevices) {}
+
+TQXCOM::~TQXCOM() { Close(); }
+
+std::string TQXCOM::DevicePath() {
+  return ChooseDevicePath("COM" + std::to_string(PortNumber + 1), "ComPortName", IsNtFamily() == 1, dosDevices_);
+}
+
+void TQXCOM::ClearErrors() {
+  DWORD errors = 0;
+  COMSTAT status{};
+  ClearCommError(device_.Get(), &errors, &status);
+}
+
+void TQXCOM::RaiseLines() {
+  EscapeCommFunction(device_.Get(), SETDTR);
+  EscapeCommFunction(device_.Get(), SETRTS);
+}
+
+int TQXCOM::Open() {
+  if (IsOpen()) return 1;
+  const bool sync = SyncMode != 0;
+  const DWORD attributes = sync ? FILE_ATTRIBUTE_NORMAL : FILE_FLAG_OVERLAPPED | FILE_ATTRIBUTE_NORMAL;
+  const std::string path = DevicePath();
+  UniqueHandle device(CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, attributes,
+                                  nullptr));
+  if (!device.Valid()) return 0;
+  DCB dcb = Dcb;
+  COMMTIMEOUTS timeouts = Timeouts;
+  if (!SetCommState(device.Get(), &dcb) || !SetupComm(device.Get(), 4096, 4096) ||
+      !PurgeComm(device.Get(), AllPurges) || !SetCommTimeouts(device.Get(), &timeouts)) {
+    return 0;
+  }
+  UniqueHandle writeEvent, readEvent, commEvent;
+  if (!sync) {
+    writeEvent = MakeManualResetEvent();
+    readEvent = MakeManualResetEvent();
+    commEvent = MakeManualResetEvent();
+    if (!writeEvent.Valid() || !readEvent.Valid() || !commEvent.Valid()) return 0;
+  }
+  device_ = std::move(device);
+  writeEvent_ = std::move(writeEvent);
+  readEvent_ = std::move(readEvent);
+  commEvent_ = std::move(commEvent);
+  openSync_ = sync;
+  openAttributes_ = attributes;
+  if (!sync) {
+    // Added before the receive worker starts, so that a close cannot clear the mask
+    // before the worker's first wait.
+    DWORD mask = 0;
+    GetCommMask(device_.Get(), &mask);
+    SetCommMask(device_.Get(), mask | EV_RXCHAR);
+    StartWorkers(std::make_unique<TComSendThread>(*this, device_.Get(), writeEvent_.Get()),
+                 std::make_unique<TComRecvThread>(*this, device_.Get(), commEvent_.Get()));
+  }
+  RaiseLines();
+  NotifyOpened();
+  return 1;
+}
+
+int TQXCOM::Write(int tag, const char* data, int length, int* written) {
+  if (!IsOpen() || length <= 0 || data == nullptr) {
+    if (written) *written = 0;
+    return 0;
+  }
+  if (!openSync_) return QueueWrite(tag, data, length, written);
+  // On failure the count is what the device took before it.
+  DWORD count = 0;
+  WriteFile(device_.Get(), data, static_cast<DWORD>(length), &count, nullptr);
+  ClearErrors();
+  const int n = static_cast<int>(count);
+  if (written) *written = n;
+  NotifyWriteProgress(tag, n, n == length ? 1 : 0);
+  return n == length ? 1 : 0;
+}
+
+int TQXCOM::Read(void* buffer, int length, int* got) {
+  if (got) *got = 0;
+  if (!IsOpen() || length <= 0 || buffer == nullptr) return 0;
+  DWORD count = 0;
+  if (openSync_) {
+    ReadFile(device_.Get(), buffer, static_cast<DWORD>(length), &count, nullptr);
+  } else {
+    ClearErrors();
+    OVERLAPPED overlapped = OverlappedOn(readEvent_.Get());
+    if (!ReadFile(device_.Get(), buffer, static_cast<DWORD>(length), &count, &overlapped)) {
+      if (GetLastError() != ERROR_IO_PENDING) {
+        if (got) *got = static_cast<int>(count);
+        return 0;
+      }
+      // Poll until the read completes. The time-outs set on the device end it; a
+      // driver that does not honour them is cancelled after the read time-out plus a
+      // grace. A completion that reports an error (an empty read may end with
+      // ERROR_TIMEOUT) is final: the error state is cleared, the result read once
+      // more, and the read ends with the bytes that arrived.
+      const std::int64_t limit = static_cast<std::int64_t>(Timeouts.ReadTotalTimeoutMultiplier) * length +
+                                 Timeouts.ReadTotalTimeoutConstant + ReadGraceMilliseconds;
+      const std::int64_t deadline = SteadyMilliseconds() + limit;
+      int errorReports = 0;
+      for (;;) {
+        count = 0;
+        if (GetOverlappedResult(device_.Get(), &overlapped, &count, FALSE)) break;
+        if (GetLastError() != ERROR_IO_INCOMPLETE) {
+          ClearErrors();
+          if (++errorReports >= 2) break;
+          continue;
+        }
+        const std::int64_t left = deadline - SteadyMilliseconds();
+        if (left <= 0) {
+          count = CancelAndWait(device_.Get(), overlapped);
+          break;
+        }
+        // Wakes at once on completion; no busy polling.
+        WaitForSingleObject(readEvent_.Get(), static_cast<DWORD>(std::min<std::int64_t>(left, 10)));
+      }
+    }
+    ClearErrors();
+  }
+  const int n = static_cast<int>(count);
+  if (got) *got = n;
+  return n == length ? 1 : 0;
+}
+
+void TQXCOM::WakeReceiveWorker() {
+  // A zero mask completes the worker's pending wait with an empty mask.
+  SetCommMask(device_.Get(), 0);
+}
+
+int TQXCOM::Close() {
+  if (!IsOpen()) return 1;
+  SleepMilliseconds(100);
+  ClearErrors();
+  EscapeCommFunction(device_.Get(), CLRDTR);
+  EscapeCommFunction(device_.Get(), CLRRTS);
+  PurgeComm(device_.Get(), AllPurges);
+  ClearOutput();
+  if (!openSync_) {
+    StopWorkers();
+    writeEvent_.Reset();
+    readEvent_.Reset();
+    commEvent_.Reset();
+  }
+  device_.Reset();
+  NotifyClosed();
+  return 1;
+}
+
+int TQXCOM::DeviceRequest() {
+  if (!IsOpen()) return 0;
+  DWORD in = 0, out = 0, returned = 0;
+  return DeviceIoControl(device_.Get(), 0x2221FC, &in, sizeof in, &out, sizeof out, &returned, nullptr) ? 1 : 0;
+}
+
+int TQXCOM::GetDeviceInfo(void* info) {
+  auto* record = static_cast<DeviceInfo*>(info);
+  if (record == nullptr) return 0;
+  record->DeviceVersion.clear();
+  record->DriverVersion.clear();
+  record->SecondString.clear();
+  record->ThirdString.clear();
+  record->ExtraString.clear();
+  record->StatusFlag = 0;
+  if (!IsOpen()) return 0;
+  HANDLE device = device_.Get();
+  DWORD returned = 0;
+
+  unsigned char descriptor[18] = {};
+  if (DeviceIoControl(device, 0x222040, nullptr, 0, descriptor, sizeof descriptor, &returned, nullptr)) {
+    record->DeviceVersion = DeviceVersionFromDescriptor(descriptor, std::min<DWORD>(returned, sizeof descriptor));
+  }
+  DWORD version = 0;
+  returned = 0;
+  if (DeviceIoControl(device, 0x222000, nullptr, 0, &version, sizeof version, &returned, nullptr) &&
+      returned >= sizeof version) {
+    record->DriverVersion = VersionText(version >> 8, version & 0xFF);
+  }
+  unsigned char strings[512] = {};
+  returned = 0;
+  if (DeviceIoControl(device, 0x222048, nullptr, 0, strings, sizeof strings, &returned, nullptr)) {
+    StringsFromDescriptorRun(strings, std::min<DWORD>(returned, sizeof strings), record->SecondString,
+                             record->ThirdString);
+    unsigned char extra[512] = {};
+    returned = 0;
+    if (DeviceIoControl(device, 0x2220CC, nullptr, 0, extra, sizeof extra, &returned, nullptr)) {
+      record->ExtraString = StringFromDescriptor(extra, std::min<DWORD>(returned, sizeof extra));
+    }
+  }
+  DWORD state = 0;
+  returned = 0;
+  if (DeviceIoControl(device, 0x2220C0, nullptr, 0, &state, sizeof state, &returned, nullptr) &&
+      returned >= sizeof state) {
+    StatusFromDeviceState(state, record->StatusFlag, record->StatusCode);
+  }
+  return 0;
+}
+
+int TQXCOM::IsOpen() { return device_.Valid() ? 1 : 0; }
+
+int TQXCOM::IsReady() {
+  DWORD errors = 0;
+  COMSTAT status{};
+  if (!IsOpen() || !ClearCommError(device_.Get(), &errors, &status)) return 0;
+  return status.fDsrHold ? 0 : 1;
+}
+
+std::intptr_t TQXCOM::GetHandle() { return reinterpret_cast<std::intptr_t>(device_.Get()); }
+
+int TQXCOM::Configure(const PortSettings* settings) {
+  if (settings == nullptr) return 0;
+  PortNumber = settings->PortNumber;
+  Dcb.BaudRate = BaudRateForCode(settings->BaudCode);
+  Dcb.Parity = ParityForCode(settings->ParityCode);
+  Dcb.StopBits = StopBitsForCode(settings->StopBitsCode);
+  Dcb.ByteSize = static_cast<BYTE>(settings->DataBits);
+  Handshake handshake{Dcb.fOutxCtsFlow, Dcb.fOutxDsrFlow, Dcb.fOutX, Dcb.fInX, Dcb.fDtrControl, Dcb.fRtsControl};
+  if (HandshakeForCode(settings->FlowControl, handshake)) {
+    Dcb.fOutxCtsFlow = handshake.OutxCtsFlow;
+    Dcb.fOutxDsrFlow = handshake.OutxDsrFlow;
+    Dcb.fOutX = handshake.OutX;
+    Dcb.fInX = handshake.InX;
+    Dcb.fDtrControl = handshake.DtrControl;
+    Dcb.fRtsControl = handshake.RtsControl;
+  }
+  Dcb.fDsrSensitivity = 0;
+  Dcb.XonChar = 0x11;
+  Dcb.XoffChar = 0x13;
+  Timeouts = {MAXDWORD, settings->ReadTimeoutMultiplier, settings->ReadTimeoutConstant,
+              settings->WriteTimeoutMultiplier, settings->WriteTimeoutConstant};
+  if (!IsOpen()) {
+    SetSyncMode(settings->SyncMode);
+    return 1;
+  }
+  DCB dcb = Dcb;
+  COMMTIMEOUTS timeouts = Timeouts;
+  if (!SetCommState(device_.Get(), &dcb) || !SetCommTimeouts(device_.Get(), &timeouts)) return 0;
+  RaiseLines();
+  return 1;
+}
+
+int TQXCOM::SetSyncMode(int sync) { return SyncMode = sync; }
+
+int TQXCOM::GetInputAvailable() {
+  DWORD errors = 0;
+  COMSTAT status{};
+  if (!IsOpen() || !ClearCommError(device_.Get(), &errors, &status)) return 0;
+  return static_cast<int>(status.cbInQue);
+}
+
+void TQXCOM::ClearInput() {
+  if (IsOpen()) PurgeComm(device_.Get(), PURGE_RXABORT | PURGE_RXCLEAR);
+}
+
+int TQXCOM::GetInputBlockSize() { return 4096; }
+
+int TQXCOM::SetInputBlockSize(int n) { return n >= 1 && n <= MaxInputBlockSize ? 1 : 0; }
+
+int TQXCOM::SetHandshakeBypass(int on) {
+  if (!IsOpen()) return 0;
+  DCB current{};
+  current.DCBlength = sizeof current;
+  if (!GetCommState(device_.Get(), &current)) return 0;
+  if (on) {
+    current.fOutxCtsFlow = 0;
+    current.fOutxDsrFlow = 0;
+    current.fOutX = 0;
+    current.fDsrSensitivity = 0;
+  } else {
+    current.fOutxCtsFlow = Dcb.fOutxCtsFlow;
+    current.fOutxDsrFlow = Dcb.fOutxDsrFlow;
+    current.fOutX = Dcb.fOutX;
+    current.fDsrSensitivity = Dcb.fDsrSensitivity;
+  }
+  return SetCommState(device_.Get(), &current) ? 1 : 0;
+}
+
+}  // namespace qx

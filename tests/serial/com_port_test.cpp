@@ -1,0 +1,299 @@
+// The serial kind under Wine, against pty pairs mapped as COM ports (see
+// pty_ports.sh): COM1<->COM2, COM10<->COM11, and ComPortName<->COM12.
+
+#include <gtest/gtest.h>
+
+#include "fake_dos_devices.h"
+#include "platform/time.h"
+#include "port/parallel/lpt_port.h"
+#include "port/serial/com_port.h"
+#include "port/standard_ports.h"
+#include "pty_peer.h"
+#include "support/memory_port.h"
+
+namespace qx {
+namespace {
+
+using test::FakeDosDevices;
+using test::Pattern;
+using test::PtyPeer;
+using test::WaitUntil;
+
+PortSettings SerialSettings(int portNumber, int syncMode) {
+  PortSettings s;
+  s.PortType = KindSerial;
+  s.SyncMode = syncMode;
+  s.PortNumber = portNumber;
+  s.BaudCode = 4;
+  s.DataBits = 8;
+  s.FlowControl = 1;
+  s.WriteTimeoutConstant = 2000;
+  return s;
+}
+
+TEST(ComPort, StateAfterConstruction) {
+  TQXCOM port(0);
+  EXPECT_EQ(port.Kind, KindSerial);
+  EXPECT_EQ(port.Dcb.DCBlength, 28u);
+  EXPECT_EQ(port.Dcb.BaudRate, 19200u);
+  EXPECT_EQ(port.Dcb.fBinary, 1u);
+  EXPECT_EQ(port.Dcb.fParity, 1u);
+  EXPECT_EQ(port.Dcb.fOutxCtsFlow, 0u);
+  EXPECT_EQ(port.Dcb.fOutxDsrFlow, 1u);
+  EXPECT_EQ(port.Dcb.fDtrControl, static_cast<unsigned>(DTR_CONTROL_HANDSHAKE));
+  EXPECT_EQ(port.Dcb.fRtsControl, static_cast<unsigned>(RTS_CONTROL_DISABLE));
+  EXPECT_EQ(port.Dcb.fAbortOnError, 1u);
+  EXPECT_EQ(port.Dcb.ByteSize, 8);
+  EXPECT_EQ(port.Dcb.Parity, NOPARITY);
+  EXPECT_EQ(port.Dcb.StopBits, ONESTOPBIT);
+  EXPECT_EQ(port.Dcb.XonChar, 0x11);
+  EXPECT_EQ(port.Dcb.XoffChar, 0x13);
+  EXPECT_EQ(port.Timeouts.ReadIntervalTimeout, MAXDWORD);
+  EXPECT_EQ(port.Timeouts.ReadTotalTimeoutMultiplier, 0u);
+  EXPECT_EQ(port.Timeouts.ReadTotalTimeoutConstant, 0u);
+  EXPECT_EQ(port.Timeouts.WriteTotalTimeoutMultiplier, 0u);
+  EXPECT_EQ(port.Timeouts.WriteTotalTimeoutConstant, 2000u);
+  EXPECT_EQ(port.SyncMode, 0);
+  EXPECT_EQ(port.GetOutputBlockSize(), 1024);
+  EXPECT_EQ(port.SetInputBlockSize(65540), 1);
+  EXPECT_EQ(port.SetInputBlockSize(65541), 0);
+  EXPECT_EQ(port.GetInputBlockSize(), 4096);
+  EXPECT_EQ(port.IsOpen(), 0);
+  EXPECT_EQ(port.SetHandshakeBypass(1), 0);
+  char byte = 0;
+  int count = 5;
+  EXPECT_EQ(port.Read(&byte, 1, &count), 0);
+  EXPECT_EQ(count, 0);
+  count = 5;
+  EXPECT_EQ(port.Write(0, &byte, 1, &count), 0);
+  EXPECT_EQ(count, 0);
+  const auto start = SteadyMilliseconds();
+  EXPECT_EQ(port.Close(), 1);
+  EXPECT_LT(SteadyMilliseconds() - start, 50);  // no 100 ms pause when closed
+}
+
+TEST(ComPort, ConfigureAppliesTheCodeTablesAndKeepsTheHandshakeForUnknownCodes) {
+  TQXCOM port(0);
+  PortSettings s = SerialSettings(4, 1);
+  s.BaudCode = 7;
+  s.ParityCode = 2;
+  s.StopBitsCode = 2;
+  s.DataBits = 7;
+  s.FlowControl = 2;  // RTS/CTS
+  s.ReadTimeoutMultiplier = 1;
+  s.ReadTimeoutConstant = 2;
+  s.WriteTimeoutMultiplier = 3;
+  s.WriteTimeoutConstant = 4;
+  ASSERT_EQ(port.Configure(&s), 1);
+  EXPECT_EQ(port.PortNumber, 4);
+  EXPECT_EQ(port.SyncMode, 1);
+  EXPECT_EQ(port.Dcb.BaudRate, 115200u);
+  EXPECT_EQ(port.Dcb.Parity, EVENPARITY);
+  EXPECT_EQ(port.Dcb.StopBits, TWOSTOPBITS);
+  EXPECT_EQ(port.Dcb.ByteSize, 7);
+  EXPECT_EQ(port.Dcb.fOutxCtsFlow, 1u);
+  EXPECT_EQ(port.Dcb.fRtsControl, static_cast<unsigned>(RTS_CONTROL_HANDSHAKE));
+  EXPECT_EQ(port.Timeouts.ReadIntervalTimeout, MAXDWORD);
+  EXPECT_EQ(port.Timeouts.ReadTotalTimeoutMultiplier, 1u);
+  EXPECT_EQ(port.Timeouts.ReadTotalTimeoutConstant, 2u);
+  EXPECT_EQ(port.Timeouts.WriteTotalTimeoutMultiplier, 3u);
+  EXPECT_EQ(port.Timeouts.WriteTotalTimeoutConstant, 4u);
+
+  s.BaudCode = 9;
+  s.ParityCode = 5;
+  s.StopBitsCode = 3;
+  s.FlowControl = 7;
+  ASSERT_EQ(port.Configure(&s), 1);
+  EXPECT_EQ(port.Dcb.BaudRate, 19200u);
+  EXPECT_EQ(port.Dcb.Parity, NOPARITY);
+  EXPECT_EQ(port.Dcb.StopBits, ONESTOPBIT);
+  EXPECT_EQ(port.Dcb.fOutxCtsFlow, 1u);  // still RTS/CTS
+  EXPECT_EQ(port.Dcb.fRtsControl, static_cast<unsigned>(RTS_CONTROL_HANDSHAKE));
+}
+
+TEST(ComPort, PortNumberZeroOpensCom1AndNineOpensCom10) {
+  for (const auto& [number, peerName] : {std::pair{0, "COM2"}, std::pair{9, "COM11"}}) {
+    PtyPeer peer(peerName);
+    ASSERT_TRUE(peer.Valid()) << peerName;
+    TQXCOM port(0);
+    PortSettings s = SerialSettings(number, 1);
+    ASSERT_EQ(port.Configure(&s), 1);
+    // Wine answers QueryDosDeviceA but keeps no raw definition: the plain name is used.
+    EXPECT_EQ(port.DevicePath(), number == 0 ? "\\\\.\\COM1" : "\\\\.\\COM10");
+    ASSERT_EQ(port.Open(), 1) << number;
+    const std::string marker = "port " + std::to_string(number);
+    ASSERT_EQ(port.Write(0, marker.data(), static_cast<int>(marker.size()), nullptr), 1);
+    EXPECT_EQ(peer.Receive(marker.size()), marker);
+    EXPECT_EQ(port.Close(), 1);
+  }
+}
+
+TEST(ComPort, SynchronousModeStartsNoWorkersAndOpensWithoutOverlappedIo) {
+  PtyPeer peer("COM2");
+  ASSERT_TRUE(peer.Valid());
+  TQXCOM port(0);
+  PortSettings s = SerialSettings(0, 1);
+  s.ReadTimeoutConstant = 1000;
+  ASSERT_EQ(port.Configure(&s), 1);
+  ASSERT_EQ(port.Open(), 1);
+  EXPECT_FALSE(port.HasWorkers());
+  EXPECT_EQ(port.OpenAttributes() & FILE_FLAG_OVERLAPPED, 0u);
+  EXPECT_EQ(port.Open(), 1);  // already open
+
+  const std::string command("\x10\x14\x12\x00\x03", 5);
+  int written = 0;
+  ASSERT_EQ(port.Write(0, command.data(), 5, &written), 1);
+  EXPECT_EQ(written, 5);
+  EXPECT_EQ(peer.Receive(5), command);
+
+  ASSERT_TRUE(peer.Send("7MC"));
+  char reply[8] = {};
+  int got = 0;
+  EXPECT_EQ(port.Read(reply, 3, &got), 1);
+  EXPECT_EQ(got, 3);
+  EXPECT_EQ(std::string(reply, 3), "7MC");
+  // Nothing more comes: the read ends by the time-out with nothing.
+  EXPECT_EQ(port.Read(reply, 1, &got), 0);
+  EXPECT_EQ(got, 0);
+  EXPECT_EQ(port.Write(0, command.data(), 0, &written), 0);
+  EXPECT_EQ(written, 0);
+
+  DeviceInfo info;
+  info.DeviceVersion = "stale";
+  EXPECT_EQ(port.GetDeviceInfo(&info), 0);  // a standard driver refuses the vendor queries
+  EXPECT_EQ(info.DeviceVersion, "");
+  EXPECT_EQ(info.DriverVersion, "");
+  EXPECT_EQ(info.SecondString, "");
+  EXPECT_EQ(info.ExtraString, "");
+  EXPECT_EQ(info.StatusFlag, 0);
+  EXPECT_EQ(port.DeviceRequest(), 0);
+  EXPECT_EQ(port.SetHandshakeBypass(1), 1);
+  EXPECT_EQ(port.SetHandshakeBypass(0), 1);
+  EXPECT_EQ(port.Close(), 1);
+  EXPECT_EQ(port.IsOpen(), 0);
+}
+
+TEST(ComPort, AsynchronousModeWritesThroughTheWorkerAndReadsFromTheDevice) {
+  PtyPeer peer("COM2");
+  ASSERT_TRUE(peer.Valid());
+  TQXCOM port(0);
+  PortSettings s = SerialSettings(0, 0);
+  ASSERT_EQ(port.Configure(&s), 1);
+  ASSERT_EQ(port.Open(), 1);
+  EXPECT_TRUE(port.HasWorkers());
+  EXPECT_NE(port.OpenAttributes() & FILE_FLAG_OVERLAPPED, 0u);
+
+  const std::string data = Pattern(3000);
+  int written = 0;
+  ASSERT_EQ(port.Write(0, data.data(), 3000, &written), 1);
+  EXPECT_EQ(written, 3000);
+  const std::string arrived = peer.Receive(3000);
+  EXPECT_TRUE(arrived == data) << arrived.size() << " bytes arrived";
+  EXPECT_TRUE(WaitUntil([&] { return port.GetOutputPending() == 0; }));
+
+  ASSERT_TRUE(peer.Send("hello"));
+  ASSERT_TRUE(WaitUntil([&] { return port.GetInputAvailable() == 5; }));
+  char reply[16] = {};
+  int got = 0;
+  EXPECT_EQ(port.Read(reply, 5, &got), 1);
+  EXPECT_EQ(std::string(reply, 5), "hello");
+
+  // With nothing to read the read still ends, within the time-outs and their grace.
+  const auto start = SteadyMilliseconds();
+  EXPECT_EQ(port.Read(reply, 4, &got), 0);
+  EXPECT_EQ(got, 0);
+  EXPECT_LT(SteadyMilliseconds() - start, 2000);
+
+  const auto closing = SteadyMilliseconds();
+  EXPECT_EQ(port.Close(), 1);
+  EXPECT_LT(SteadyMilliseconds() - closing, 2000);
+  EXPECT_FALSE(port.HasWorkers());
+}
+
+TEST(ComPort, AsynchronousReadEndsWithWhatArrivedWhenTheCompletionReportsAnError) {
+  PtyPeer peer("COM2");
+  ASSERT_TRUE(peer.Valid());
+  TQXCOM port(0);
+  PortSettings s = SerialSettings(0, 0);
+  s.ReadTimeoutConstant = 300;  // Wine ends such a short read with ERROR_TIMEOUT
+  ASSERT_EQ(port.Configure(&s), 1);
+  ASSERT_EQ(port.Open(), 1);
+  ASSERT_TRUE(peer.Send("abcd"));
+  ASSERT_TRUE(WaitUntil([&] { return port.GetInputAvailable() == 4; }));
+  char buffer[10] = {};
+  int got = -1;
+  EXPECT_EQ(port.Read(buffer, 10, &got), 0);
+  EXPECT_EQ(got, 4);
+  EXPECT_EQ(std::string(buffer, 4), "abcd");
+  got = -1;
+  EXPECT_EQ(port.Read(buffer, 10, &got), 0);  // empty: ends by the time-out
+  EXPECT_EQ(got, 0);
+  EXPECT_EQ(port.Close(), 1);
+}
+
+TEST(ComPort, ReopenInTheOtherModeAndCloseDiscardsInput) {
+  PtyPeer peer("COM2");
+  ASSERT_TRUE(peer.Valid());
+  TQXCOM port(0);
+  PortSettings s = SerialSettings(0, 0);
+  ASSERT_EQ(port.Configure(&s), 1);
+  ASSERT_EQ(port.Open(), 1);
+  ASSERT_TRUE(peer.Send("stale"));
+  ASSERT_TRUE(WaitUntil([&] { return port.GetInputAvailable() == 5; }));
+  EXPECT_EQ(port.Close(), 1);
+  s.SyncMode = 1;
+  ASSERT_EQ(port.Configure(&s), 1);
+  ASSERT_EQ(port.Open(), 1);
+  EXPECT_FALSE(port.HasWorkers());
+  EXPECT_EQ(port.GetInputAvailable(), 0);
+  ASSERT_TRUE(port.Write(0, "x", 1, nullptr));
+  EXPECT_EQ(peer.Receive(1), "x");
+  // SyncMode given to an open port waits for the next Open.
+  s.SyncMode = 0;
+  ASSERT_EQ(port.Configure(&s), 1);
+  EXPECT_EQ(port.SyncMode, 1);
+  EXPECT_FALSE(port.HasWorkers());
+  EXPECT_EQ(port.Close(), 1);
+}
+
+TEST(ComPort, SpoolerRedirectedNameOpensThePrivateName) {
+  // COM3 is "redirected to the spooler"; ComPortName is mapped to a pty whose peer is COM12.
+  FakeDosDevices dos;
+  dos.SetTargets("COM3", {"\\Device\\NamedPipe\\Spooler\\COM3", "\\Device\\Serial2"});
+  PtyPeer peer("COM12");
+  ASSERT_TRUE(peer.Valid());
+  TQXCOM port(0, dos);
+  PortSettings s = SerialSettings(2, 1);
+  ASSERT_EQ(port.Configure(&s), 1);
+  ASSERT_EQ(port.Open(), 1);
+  const auto defines = dos.Defines();
+  ASSERT_GE(defines.size(), 2u);
+  EXPECT_EQ(defines[0].Flags, DddRemoveDefinition);
+  EXPECT_EQ(defines[1].Flags, DddRawTargetPath);
+  EXPECT_EQ(defines[1].Name, "ComPortName");
+  EXPECT_EQ(defines[1].Target, "\\Device\\Serial2");
+  ASSERT_EQ(port.Write(0, "spooled", 7, nullptr), 1);
+  EXPECT_EQ(peer.Receive(7), "spooled");
+  EXPECT_EQ(port.Close(), 1);
+}
+
+TEST(ComPort, AMissingDeviceDoesNotOpen) {
+  TQXCOM port(0);
+  PortSettings s = SerialSettings(40, 1);  // COM41 is not mapped
+  ASSERT_EQ(port.Configure(&s), 1);
+  EXPECT_EQ(port.Open(), 0);
+  EXPECT_EQ(port.IsOpen(), 0);
+  EXPECT_EQ(port.Close(), 1);
+}
+
+TEST(StandardPorts, KindsZeroAndOneAreTheSerialAndParallelPorts) {
+  auto serial = CreateStandardPort(KindSerial);
+  auto parallel = CreateStandardPort(KindParallel);
+  EXPECT_NE(dynamic_cast<TQXCOM*>(serial.get()), nullptr);
+  EXPECT_NE(dynamic_cast<TQXLPT*>(parallel.get()), nullptr);
+  EXPECT_EQ(serial->PortId, 0);
+  EXPECT_EQ(parallel->Kind, KindParallel);
+}
+
+}  // namespace
+}  // namespace qx

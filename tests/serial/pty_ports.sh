@@ -1,0 +1,114 @@
+#!/usr/bin/env bash
+# pty_ports.sh setup|cleanup STATE_DIR
+#
+# Test fixture of the serial and parallel kinds: pairs of ptys joined by socat, one
+# end of each mapped to the device name under test, the other to a COM name that the
+# tests open as the printer. Standard COM/LPT names go through HKLM\Software\Wine\Ports
+# (so that QueryDosDeviceA answers for them, which needs a fresh Wine server); the
+# other names are plain dosdevices links. Cleanup stops the socat processes and
+# removes every mapping again.
+set -u
+source "$(dirname "$0")/../../scripts/lib.sh"
+action=$1
+state=$2
+dosdevices="$WINEPREFIX/dosdevices"
+
+# device name under test, peer name
+pairs=(
+  "COM1 COM2" "COM10 COM11" "ComPortName COM12"
+  "LPT1 COM13" "LPT9 COM14" "QXLPT1 COM15" "QXLPT2 COM16" "PVD_LPT1 COM17" "PVD_LPT2 COM18" "LptPortName COM19"
+)
+
+in_registry() { [[ $1 =~ ^(COM|LPT)[0-9]+$ ]]; }
+lower() { tr '[:upper:]' '[:lower:]' <<<"$1"; }
+
+write_registry() {  # $1: "set" or "delete"
+  local file="$state/ports.reg"
+  {
+    echo "REGEDIT4"
+    echo
+    echo "[HKEY_LOCAL_MACHINE\\Software\\Wine\\Ports]"
+    local i=0 pair name
+    for pair in "${pairs[@]}"; do
+      for name in $pair; do
+        local end=a
+        [ "$name" = "${pair%% *}" ] || end=b
+        in_registry "$name" || continue
+        if [ "$1" = set ]; then
+          echo "\"$name\"=\"$(readlink "$state/p$i.$end")\""
+        else
+          echo "\"$name\"=-"
+        fi
+      done
+      i=$((i + 1))
+    done
+  } >"$file"
+  "$WINE64" regedit /S "Z:${file//\//\\}" </dev/null >/dev/null 2>&1
+}
+
+restart_wine() {
+  "$WINESERVER64" -k >/dev/null 2>&1
+  "$WINESERVER64" -w >/dev/null 2>&1
+  "$WINESERVER64" -p >/dev/null 2>&1
+  "$WINE64" cmd /c exit </dev/null >/dev/null 2>&1
+}
+
+cleanup() {
+  if [ -f "$state/pids" ]; then
+    while read -r pid; do kill "$pid" 2>/dev/null; done <"$state/pids"
+    rm -f "$state/pids"
+  fi
+  [ -d "$state" ] || return 0
+  local pair name
+  for pair in "${pairs[@]}"; do
+    for name in $pair; do rm -f "$dosdevices/$(lower "$name")"; done
+  done
+  write_registry delete
+  restart_wine
+  rm -rf "$state"
+}
+
+setup() {
+  cleanup
+  mkdir -p "$state"
+  local i=0 pair
+  for pair in "${pairs[@]}"; do
+    setsid socat pty,raw,echo=0,link="$state/p$i.a" pty,raw,echo=0,link="$state/p$i.b" </dev/null >/dev/null 2>&1 &
+    echo $! >>"$state/pids"
+    i=$((i + 1))
+  done
+  local n
+  for i in "${!pairs[@]}"; do
+    for n in $(seq 50); do [ -L "$state/p$i.b" ] && [ -L "$state/p$i.a" ] && break; sleep 0.1; done
+    [ -L "$state/p$i.b" ] || { qx_log "pty_ports: socat pair $i did not start"; return 1; }
+  done
+  write_registry set
+  i=0
+  for pair in "${pairs[@]}"; do
+    local device=${pair%% *} peer=${pair##* }
+    in_registry "$device" || ln -sfn "$(readlink "$state/p$i.a")" "$dosdevices/$(lower "$device")"
+    i=$((i + 1))
+  done
+  restart_wine
+  # The Wine mount manager makes the registry's links as it starts.
+  i=0
+  for pair in "${pairs[@]}"; do
+    local name end
+    for name in $pair; do
+      end=a
+      [ "$name" = "${pair%% *}" ] || end=b
+      in_registry "$name" || continue
+      local want
+      want=$(readlink "$state/p$i.$end")
+      for n in $(seq 200); do [ "$(readlink "$dosdevices/$(lower "$name")")" = "$want" ] && break; sleep 0.1; done
+      [ "$(readlink "$dosdevices/$(lower "$name")")" = "$want" ] || { qx_log "pty_ports: $name not mapped"; return 1; }
+    done
+    i=$((i + 1))
+  done
+}
+
+case "$action" in
+  setup) setup ;;
+  cleanup) cleanup ;;
+  *) qx_log "usage: pty_ports.sh setup|cleanup STATE_DIR"; exit 2 ;;
+esac
