@@ -54,6 +54,9 @@ void UdpZemakServer::Run() {
       }
     }
     for (const Datagram& d : responder_.TakeDue()) {
+      // Replies only ever go back to a real sender: never to a broadcast, any or zero port.
+      const bool everyone = d.To.Address == BroadcastAddress || d.To.Address == AnyAddress;
+      if (everyone || d.To.Port == 0) continue;
       SendTo(socket_.Handle(), d.Data.data(), static_cast<int>(d.Data.size()), Ipv4Endpoint{d.To.Address, d.To.Port});
     }
   }
