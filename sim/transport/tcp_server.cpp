@@ -129,7 +129,9 @@ void TcpPrinterServer::Run() {
     int count = 0;
     if (listener_.Valid()) handles[count++] = listener_.Handle();
     for (auto& c : connections) handles[count++] = c->socket.Handle();
-    if (WaitReadableAny(handles, readable, count, timeout) <= 0) continue;
+    const int ready = WaitReadableAny(handles, readable, count, timeout);
+    if (ready < 0) SleepMilliseconds(1);  // never spin on a failing wait
+    if (ready <= 0) continue;
 
     int index = 0;
     if (listener_.Valid()) {

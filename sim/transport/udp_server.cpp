@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <vector>
 
+#include "platform/time.h"
+
 namespace qx::sim {
 
 namespace {
@@ -43,7 +45,9 @@ void UdpZemakServer::Run() {
     int timeout = PollMs;
     const std::int64_t due = responder_.MillisecondsUntilNext();
     if (due >= 0) timeout = static_cast<int>(std::min<std::int64_t>(timeout, due));
-    if (WaitReadable(socket_.Handle(), timeout) > 0) {
+    const int ready = WaitReadable(socket_.Handle(), timeout);
+    if (ready < 0) SleepMilliseconds(1);  // never spin on a failing wait
+    if (ready > 0) {
       // Several datagrams may be waiting; take a bounded number per round.
       for (int i = 0; i < 64; ++i) {
         Ipv4Endpoint from;
