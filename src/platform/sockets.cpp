@@ -12,6 +12,8 @@
 #include <fcntl.h>
 #include <ifaddrs.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
 #include <sys/select.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -192,6 +194,36 @@ int WaitReadable(SocketHandle s, int timeoutMs) {
   const int result = select(static_cast<int>(Native(s)) + 1, &readable, nullptr, nullptr, &timeout);
   return result < 0 ? -1 : result;
 }
+
+int WaitReadableAny(const SocketHandle* sockets, bool* readable, int count, int timeoutMs) {
+  if (count < 0 || count > 64) return -1;
+  for (int i = 0; i < count; ++i) readable[i] = false;
+#ifdef _WIN32
+  fd_set set;
+  FD_ZERO(&set);
+  for (int i = 0; i < count; ++i) FD_SET(Native(sockets[i]), &set);
+  timeval timeout{};
+  timeout.tv_sec = timeoutMs / 1000;
+  timeout.tv_usec = (timeoutMs % 1000) * 1000;
+  if (count == 0) {
+    Sleep(static_cast<DWORD>(timeoutMs));  // select() on no socket fails on Windows
+    return 0;
+  }
+  const int result = select(0, &set, nullptr, nullptr, &timeout);
+  if (result <= 0) return result < 0 ? -1 : 0;
+  for (int i = 0; i < count; ++i) readable[i] = FD_ISSET(Native(sockets[i]), &set) != 0;
+  return result;
+#else
+  pollfd fds[64];
+  for (int i = 0; i < count; ++i) fds[i] = {Native(sockets[i]), POLLIN, 0};
+  const int result = poll(fds, static_cast<nfds_t>(count), timeoutMs);
+  if (result <= 0) return result < 0 ? -1 : 0;
+  for (int i = 0; i < count; ++i) readable[i] = (fds[i].revents & (POLLIN | POLLHUP | POLLERR)) != 0;
+  return result;
+#endif
+}
+
+int SetNoDelay(SocketHandle s, bool on) { return SetIntOption(s, IPPROTO_TCP, TCP_NODELAY, on ? 1 : 0); }
 
 int SetBroadcast(SocketHandle s, bool on) { return SetIntOption(s, SOL_SOCKET, SO_BROADCAST, on ? 1 : 0); }
 int SetReuseAddress(SocketHandle s, bool on) { return SetIntOption(s, SOL_SOCKET, SO_REUSEADDR, on ? 1 : 0); }

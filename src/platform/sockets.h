@@ -86,9 +86,14 @@ int ReceiveFrom(SocketHandle s, void* buffer, int length, Ipv4Endpoint* from);
 int Shutdown(SocketHandle s);
 // select() on one socket: >0 readable, 0 time-out, <0 error.
 int WaitReadable(SocketHandle s, int timeoutMs);
+// The same on several sockets (at most 64): >0 the number readable, with readable[i]
+// set for each, 0 time-out, <0 error.
+int WaitReadableAny(const SocketHandle* sockets, bool* readable, int count, int timeoutMs);
 int SetBroadcast(SocketHandle s, bool on);
 int SetReuseAddress(SocketHandle s, bool on);
 int SetNonBlocking(SocketHandle s, bool on);
+// TCP_NODELAY: small writes go out at once.
+int SetNoDelay(SocketHandle s, bool on);
 int LocalEndpoint(SocketHandle s, Ipv4Endpoint& local);
 
 // inet_addr semantics: false for text that is not an address (and for

@@ -66,5 +66,27 @@ TEST(Sockets, ConnectToAClosedPortFails) {
   EXPECT_EQ(Connect(client.Handle(), {{127, 0, 9, 3}, 9}), -1);
 }
 
+TEST(Sockets, WaitReadableAnyTellsWhichSocketHasData) {
+  SocketLibrary library;
+  Socket a = Socket::Udp();
+  Socket b = Socket::Udp();
+  ASSERT_EQ(Bind(a.Handle(), {{127, 1, 3, 1}, 0}), 0);
+  ASSERT_EQ(Bind(b.Handle(), {{127, 1, 3, 1}, 0}), 0);
+  Ipv4Endpoint atB;
+  ASSERT_EQ(LocalEndpoint(b.Handle(), atB), 0);
+  const SocketHandle both[] = {a.Handle(), b.Handle()};
+  bool readable[2] = {true, true};
+  EXPECT_EQ(WaitReadableAny(both, readable, 2, 10), 0);
+  EXPECT_FALSE(readable[0] || readable[1]);
+  ASSERT_EQ(SendTo(a.Handle(), "x", 1, atB), 1);
+  ASSERT_EQ(WaitReadableAny(both, readable, 2, 5000), 1);
+  EXPECT_FALSE(readable[0]);
+  EXPECT_TRUE(readable[1]);
+  EXPECT_EQ(WaitReadableAny(both, readable, 0, 1), 0);  // no socket: a bounded pause
+
+  Socket tcp = Socket::Tcp();
+  EXPECT_EQ(SetNoDelay(tcp.Handle(), true), 0);
+}
+
 }  // namespace
 }  // namespace qx

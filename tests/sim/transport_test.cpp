@@ -1,0 +1,285 @@
+#include "sim/transport/simulated_printer.h"
+
+#include <gtest/gtest.h>
+
+#ifndef _WIN32
+#include <fcntl.h>
+#include <poll.h>
+#include <termios.h>
+#include <unistd.h>
+#endif
+
+#include "support/memory_port.h"
+#include "wire_client.h"
+
+namespace qx::sim {
+namespace {
+
+using qx::test::WaitUntil;
+using test::B;
+using test::SameBytes;
+using test::TcpClient;
+using test::UdpClient;
+
+const Bytes Identify = B({0x10, 0x14, 0x12, 0x00, 0x03});
+const Bytes Firmware = B({0x1D, 0x49, 0x41});
+const Bytes Query = B({0x1D, 0x28, 0x45, 0x02, 0x00, 0x06, 0x7F});
+const Bytes Enter = B({0x1D, 0x28, 0x45, 0x03, 0x00, 0x01, 0x49, 0x4E});
+const Bytes Leave = B({0x1D, 0x28, 0x45, 0x04, 0x00, 0x02, 0x4F, 0x55, 0x54});
+const Bytes IdentifyReply = B({0x37, 0x4D, 0x43, 'Q', 'X', '-', 'K', '4', '0', 'V', 'I', 'I', 0x00});
+const Bytes FirmwareReply = B({0x5F, '6', '.', '0', '0', 0x00});
+Bytes QueryReply(int digit) { return B({0x37, 0x27, 0x31, 0x32, 0x37, 0x1F, digit, 0x00}); }
+const Bytes QueryReady = B({0x5A, 0x45, 0x4D, 0x41, 0x4B, 0x51, 0x03, 0x00, 0x00, 0x20, 0x00, 0x00, 0x00, 0x00});
+const Bytes QueryReadyReply =
+    B({0x5A, 0x45, 0x4D, 0x41, 0x4B, 0x71, 0x03, 0x00, 0x00, 0x20, 0x00, 0x00, 0x00, 0x01, 0x00});
+
+// The network interface on any free port: under Wine a fixed UDP port on 127.x.y.z is
+// held machine-wide (see udp_server.h), and these clients can aim at any port.
+SimulatedPrinterOptions At(Ipv4Address address, Clock* clock = nullptr) {
+  SimulatedPrinterOptions options;
+  options.Address = address;
+  options.UdpPort = 0;
+  options.TimeSource = clock;
+  return options;
+}
+
+TEST(SimulatedPrinterTcp, ClientGetsTheExactReplies) {
+  SimulatedPrinter printer(At({127, 1, 1, 1}));
+  std::string error;
+  ASSERT_TRUE(printer.Start(&error)) << error;
+  TcpClient host;
+  ASSERT_TRUE(host.Connect({{127, 1, 1, 1}, 9100}));
+  ASSERT_TRUE(host.Send(Identify));
+  EXPECT_TRUE(SameBytes(IdentifyReply, host.Read(IdentifyReply.size())));
+  ASSERT_TRUE(host.Send(Firmware + Query + Enter));
+  const Bytes expected = FirmwareReply + QueryReply('0') + B({0x37, 0x20, 0x00});
+  EXPECT_TRUE(SameBytes(expected, host.Read(expected.size())));
+  ASSERT_TRUE(host.Send(Bytes("QX-K40VII Setting Utility Test Print.\n", 38) + '\0'));
+  EXPECT_TRUE(WaitUntil([&] { return printer.Printer().PrintedLines().size() == 1; }));
+  EXPECT_EQ(printer.Printer().PrintedLines()[0], "QX-K40VII Setting Utility Test Print.");
+  EXPECT_EQ(printer.Tcp()->Accepted(), 1);
+}
+
+TEST(SimulatedPrinterUdp, RepliesGoBackToTheSendersPort) {
+  SimulatedPrinter printer(At({127, 1, 1, 2}));
+  std::string error;
+  ASSERT_TRUE(printer.Start(&error)) << error;
+  UdpClient host;
+  ASSERT_TRUE(host.Open({{127, 1, 1, 102}, 0}));
+  const Ipv4Endpoint at = printer.UdpEndpoint();
+  ASSERT_EQ(at.Address, (Ipv4Address{127, 1, 1, 2}));
+  ASSERT_NE(at.Port, 0);
+  ASSERT_TRUE(host.SendTo(QueryReady, at));
+  Bytes reply;
+  Ipv4Endpoint from;
+  ASSERT_TRUE(host.Receive(reply, &from));
+  EXPECT_TRUE(SameBytes(QueryReadyReply, reply));
+#ifndef _WIN32
+  EXPECT_EQ(from.Address, (Ipv4Address{127, 1, 1, 2}));
+#else
+  EXPECT_EQ(from.Address[0], 127);  // Wine sends from 127.0.0.1 (see udp_server.h)
+#endif
+  EXPECT_EQ(from.Port, at.Port);
+  // Every request of the protocol and the search.
+  for (int r = 0; r < ZemakRequestKinds; ++r) {
+    const auto request = static_cast<ZemakRequest>(r);
+    ASSERT_TRUE(host.SendTo(ZemakResponder::RequestBytes(request, 1), at));
+    ASSERT_TRUE(host.Receive(reply)) << ZemakRequestName(request);
+    const Bytes data = request == ZemakRequest::SetBypass ? B({0x01}) : printer.Zemak().ReplyData(request);
+    EXPECT_EQ(reply.size(), 14 + data.size()) << ZemakRequestName(request);
+    EXPECT_TRUE(SameBytes(data, reply.substr(14))) << ZemakRequestName(request);
+  }
+  const std::vector<ZemakLogEntry> log = printer.Zemak().Log();
+  ASSERT_FALSE(log.empty());
+#ifndef _WIN32
+  EXPECT_EQ(log[0].With, (Peer{{127, 1, 1, 102}, host.Local().Port}));
+#else
+  EXPECT_EQ(log[0].With.Port, host.Local().Port);  // Wine sends from 127.0.0.1
+#endif
+}
+
+TEST(SimulatedPrinterUdp, SplitRepliesArriveAsSeparateDatagrams) {
+  SimulatedPrinter printer(At({127, 1, 1, 3}));
+  ASSERT_TRUE(printer.Start());
+  DatagramFault split;
+  split.SplitAt = {5};
+  printer.Zemak().SetFault(ZemakRequest::QueryReady, split);
+  UdpClient host;
+  ASSERT_TRUE(host.Open({{127, 1, 1, 103}, 0}));
+  ASSERT_TRUE(host.SendTo(QueryReady, printer.UdpEndpoint()));
+  Bytes first, second;
+  ASSERT_TRUE(host.Receive(first));
+  ASSERT_TRUE(host.Receive(second));
+  EXPECT_TRUE(SameBytes(QueryReadyReply.substr(0, 5), first));
+  EXPECT_TRUE(SameBytes(QueryReadyReply.substr(5), second));
+}
+
+TEST(SimulatedPrinterRestart, PortClosedAndSilentUntilThePrinterIsBack) {
+  FakeClock clock;
+  SimulatedPrinter printer(At({127, 1, 1, 4}, &clock));
+  printer.Printer().SetRestartMs(40000);
+  ASSERT_TRUE(printer.Start());
+  const Ipv4Endpoint tcp{{127, 1, 1, 4}, 9100};
+  const Ipv4Endpoint udp = printer.UdpEndpoint();
+  TcpClient host;
+  ASSERT_TRUE(host.Connect(tcp));
+  ASSERT_TRUE(host.Send(Enter));
+  EXPECT_TRUE(SameBytes(B({0x37, 0x20, 0x00}), host.Read(3)));
+  ASSERT_TRUE(host.Send(B({0x1D, 0x28, 0x45, 0x04, 0x00, 0x05, 0x7F, 0x02, 0x00}) + Leave));
+  EXPECT_TRUE(host.ClosedByPeer());
+  ASSERT_TRUE(WaitUntil([&] { return !printer.Tcp()->Listening(); }));
+  TcpClient refused;
+  EXPECT_FALSE(refused.Connect(tcp));
+  UdpClient status;
+  ASSERT_TRUE(status.Open({{127, 1, 1, 104}, 0}));
+  ASSERT_TRUE(status.SendTo(QueryReady, udp));
+  Bytes reply;
+  EXPECT_FALSE(status.Receive(reply, nullptr, 300));
+
+  clock.Advance(40000);
+  ASSERT_TRUE(WaitUntil([&] { return printer.Tcp()->Listening(); }));
+  TcpClient again;
+  ASSERT_TRUE(again.Connect(tcp));
+  ASSERT_TRUE(again.Send(Query));
+  EXPECT_TRUE(SameBytes(QueryReply('2'), again.Read(8)));
+  ASSERT_TRUE(status.SendTo(QueryReady, udp));
+  ASSERT_TRUE(status.Receive(reply));
+  EXPECT_TRUE(SameBytes(QueryReadyReply, reply));
+}
+
+TEST(SimulatedPrinterTcp, DisconnectMidReplyDeliversTheBytesBeforeTheCut) {
+  SimulatedPrinter printer(At({127, 1, 1, 5}));
+  ASSERT_TRUE(printer.Start());
+  ReplyFault cut;
+  cut.DisconnectAfter = 5;
+  printer.Printer().SetFault(Command::Identify, cut);
+  TcpClient host;
+  ASSERT_TRUE(host.Connect({{127, 1, 1, 5}, 9100}));
+  ASSERT_TRUE(host.Send(Identify));
+  EXPECT_TRUE(SameBytes(IdentifyReply.substr(0, 5), host.Read(IdentifyReply.size())));
+  EXPECT_TRUE(host.ClosedByPeer());
+  // The printer itself stays reachable for a new connection.
+  TcpClient next;
+  ASSERT_TRUE(next.Connect({{127, 1, 1, 5}, 9100}));
+  printer.Printer().ClearFaults();
+  ASSERT_TRUE(next.Send(Identify));
+  EXPECT_TRUE(SameBytes(IdentifyReply, next.Read(IdentifyReply.size())));
+}
+
+TEST(SimulatedPrinterTcp, SlowBytesKeepTheirPace) {
+  SimulatedPrinter printer(At({127, 1, 1, 6}));
+  ASSERT_TRUE(printer.Start());
+  ReplyFault slow;
+  slow.DelayMs = 100;
+  slow.ByteDelayMs = 30;
+  printer.Printer().SetFault(Command::Firmware, slow);
+  TcpClient host;
+  ASSERT_TRUE(host.Connect({{127, 1, 1, 6}, 9100}));
+  ASSERT_TRUE(host.Send(Firmware));
+  EXPECT_TRUE(host.Read(1, 50).empty());  // nothing yet
+  EXPECT_TRUE(SameBytes(FirmwareReply, host.Read(FirmwareReply.size())));
+}
+
+TEST(SimulatedPrinterServers, AnAddressInUseIsReportedAndStopIsPrompt) {
+  SimulatedPrinter first(At({127, 1, 1, 7}));
+  ASSERT_TRUE(first.Start());
+  SimulatedPrinterOptions same = At({127, 1, 1, 7});
+  same.Udp = false;
+  SimulatedPrinter second(same);
+  std::string error;
+  EXPECT_FALSE(second.Start(&error));
+  EXPECT_NE(error.find("tcp 127.1.1.7:9100"), std::string::npos) << error;
+
+  TcpClient host;
+  ASSERT_TRUE(host.Connect({{127, 1, 1, 7}, 9100}));
+  ASSERT_TRUE(WaitUntil([&] { return first.Tcp()->Connections() == 1; }));
+  const std::int64_t before = SteadyMilliseconds();
+  first.Stop();
+  EXPECT_LT(SteadyMilliseconds() - before, 2000);
+  EXPECT_TRUE(host.ClosedByPeer());
+  TcpClient late;
+  EXPECT_FALSE(late.Connect({{127, 1, 1, 7}, 9100}));
+}
+
+TEST(SimulatedPrinterServers, OnlyTheAskedServersRunOnTheirPorts) {
+  SimulatedPrinterOptions options = At({127, 1, 1, 8});
+  options.Udp = false;
+  options.TcpPort = 0;  // any free port
+  SimulatedPrinter printer(options);
+  ASSERT_TRUE(printer.Start());
+  EXPECT_EQ(printer.Udp(), nullptr);
+  ASSERT_NE(printer.TcpEndpoint().Port, 0);
+  TcpClient host;
+  ASSERT_TRUE(host.Connect(printer.TcpEndpoint()));
+  ASSERT_TRUE(host.Send(Identify));
+  EXPECT_TRUE(SameBytes(IdentifyReply, host.Read(IdentifyReply.size())));
+}
+
+#ifndef _WIN32
+// The host side of the serial line: the pty's slave, raw, read with a time limit.
+class SerialHost {
+ public:
+  explicit SerialHost(const std::string& path) : fd_(open(path.c_str(), O_RDWR | O_NOCTTY)) {
+    termios mode{};
+    if (fd_ >= 0 && tcgetattr(fd_, &mode) == 0) {
+      cfmakeraw(&mode);
+      tcsetattr(fd_, TCSANOW, &mode);
+    }
+  }
+  ~SerialHost() {
+    if (fd_ >= 0) close(fd_);
+  }
+  bool Valid() const { return fd_ >= 0; }
+  bool Send(const Bytes& bytes) { return write(fd_, bytes.data(), bytes.size()) == static_cast<ssize_t>(bytes.size()); }
+  Bytes Read(std::size_t count, int limitMs = 5000) {
+    Bytes got;
+    const std::int64_t end = SteadyMilliseconds() + limitMs;
+    char buffer[256];
+    while (got.size() < count) {
+      const std::int64_t left = end - SteadyMilliseconds();
+      pollfd fd{fd_, POLLIN, 0};
+      if (left <= 0 || poll(&fd, 1, static_cast<int>(left)) <= 0) break;
+      const ssize_t n = read(fd_, buffer, std::min(sizeof buffer, count - got.size()));
+      if (n <= 0) break;
+      got.append(buffer, static_cast<std::size_t>(n));
+    }
+    return got;
+  }
+
+ private:
+  int fd_;
+};
+
+TEST(SimulatedPrinterSerial, PtyCarriesTheExactReplies) {
+  FakeClock clock;
+  SimulatedPrinterOptions options = At({127, 1, 1, 9}, &clock);
+  options.Tcp = options.Udp = false;
+  options.Serial = true;
+  options.SerialLink = ::testing::TempDir() + "qxsim-serial-link";
+  SimulatedPrinter printer(options);
+  printer.Printer().SetRestartMs(1000);
+  std::string error;
+  ASSERT_TRUE(printer.Start(&error)) << error;
+  ASSERT_FALSE(printer.SerialPath().empty());
+  SerialHost host(options.SerialLink);  // through the link
+  ASSERT_TRUE(host.Valid());
+  ASSERT_TRUE(host.Send(Identify + Firmware));
+  const Bytes expected = IdentifyReply + FirmwareReply;
+  EXPECT_TRUE(SameBytes(expected, host.Read(expected.size())));
+  // Silent while restarting, the new setting afterwards.
+  ASSERT_TRUE(host.Send(Enter));
+  EXPECT_TRUE(SameBytes(B({0x37, 0x20, 0x00}), host.Read(3)));
+  ASSERT_TRUE(host.Send(B({0x1D, 0x28, 0x45, 0x04, 0x00, 0x05, 0x7F, 0x03, 0x00}) + Leave));
+  ASSERT_TRUE(WaitUntil([&] { return printer.Printer().Restarting(); }));
+  ASSERT_TRUE(host.Send(Query));
+  EXPECT_TRUE(host.Read(1, 200).empty());
+  clock.Advance(1000);
+  ASSERT_TRUE(host.Send(Query));
+  EXPECT_TRUE(SameBytes(QueryReply('3'), host.Read(8)));
+  printer.Stop();
+  EXPECT_NE(access(options.SerialLink.c_str(), F_OK), 0);  // the link is gone with the pty
+}
+#endif
+
+}  // namespace
+}  // namespace qx::sim
