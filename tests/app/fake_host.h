@@ -29,12 +29,15 @@ class FakeHost : public MainWindowHost {
   std::function<void()> onProcessMessages;
   long long sleptMs = 0;
 
+  // Told of every move of the clock (a simulated printer shares this time).
+  std::function<void(std::int64_t now)> onTime;
+
   std::int64_t ElapsedMilliseconds() override {
-    now += msPerClockRead;
+    Move(msPerClockRead);
     return now;
   }
   void Sleep(int ms) override {
-    now += ms;
+    Move(ms);
     sleptMs += ms;
     if (ms >= 1000) events.push_back("sleep " + std::to_string(ms));
   }
@@ -57,6 +60,11 @@ class FakeHost : public MainWindowHost {
   bool IsRadioChecked(Control radio) override { return checked[static_cast<int>(radio)]; }
   void AddPortItem(const std::string& name) override { items.push_back(name); }
   void SelectPortItem(int index) override { selected = index; }
+
+  void Move(std::int64_t ms) {
+    now += ms;
+    if (ms != 0 && onTime) onTime(now);
+  }
 
   // Messages shown, in order.
   std::vector<std::string> Boxes() const {

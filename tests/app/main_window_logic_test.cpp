@@ -1,24 +1,25 @@
 // The exchanges behind Get, Set and Print Test, the port list and the control states,
-// driven through the real port table on a fake clock. The printer here is a scripted
-// peer behind an in-memory port: it answers each command with the bytes a test gives.
+// driven through the real port table against the simulated printer's engine on one
+// fake clock, so the 2000 ms per-byte limit and the 40 s and 60 s waits take no time.
 
 #include "app/main_window_logic.h"
 
 #include <gtest/gtest.h>
 
 #include <array>
-#include <map>
 #include <string>
 
 #include "fake_host.h"
-#include "support/memory_port.h"
+#include "sim/engine/printer_engine.h"
+#include "support/sim_port.h"
 
 namespace qx {
 namespace {
 
+using sim::Command;
+using sim::ReplyFault;
 using test::FakeHost;
-using test::MemoryDevice;
-using test::TMemoryPort;
+using test::TSimPort;
 
 std::string Bytes(std::initializer_list<int> values) {
   std::string s;
@@ -36,161 +37,184 @@ const std::string Query = Bytes(ModelSettingQuery);
 const std::string Enter = Bytes(EnterSettingMode);
 const std::string Leave = Bytes(LeaveSettingMode);
 const std::string TestPrint(TestPrintText, TestPrintLength);
+const std::string Success = "box Information (information icon): ";
+const std::string Failure = "box Error (error icon): ";
 
-std::string ModelReply(char digit) { return Bytes({0x37, 0x27, 0x31, 0x32, 0x37, 0x1F}) + digit + std::string(1, '\0'); }
-std::string Block(const std::string& text) { return text + std::string(1, '\0'); }
-
-// Answers commands from a table; remembers the model value written.
-struct ScriptedPrinter {
-  std::map<std::string, std::string> replies = {
-      {Identify, Block("7MCQX-K40VII")},
-      {Firmware, Block("_6.10")},
-      {Query, ModelReply('0')},
-      {Enter, Block("7 ")},
-  };
-  int valueWritten = -1;
-
-  void Attach(MemoryDevice& device) {
-    device.OnWrite = [this, &device](const std::string& bytes) {
-      if (bytes.size() == 9 && bytes.compare(0, 7, Bytes(WriteModelSetting(0)), 0, 7) == 0) {
-        valueWritten = static_cast<unsigned char>(bytes[7]);
-        replies[Query] = ModelReply(static_cast<char>('0' + valueWritten));
-      }
-      const auto reply = replies.find(bytes);
-      if (reply != replies.end()) device.Feed(reply->second);
-    };
-  }
-};
+ReplyFault Replace(const std::string& bytes) {
+  ReplyFault fault;
+  fault.Replace = bytes;
+  return fault;
+}
+ReplyFault InsertAt(const std::string& bytes, int at) {
+  ReplyFault fault;
+  fault.Insert = bytes;
+  fault.InsertAt = at;
+  return fault;
+}
 
 class MainWindowLogicTest : public ::testing::Test {
  protected:
-  std::array<MemoryDevice, PortKindCount> devices;
+  sim::FakeClock clock;
+  sim::PrinterEngine printer{clock};
   FakeHost host;
   PortTable table{[this](int kind) {
-    auto port = std::make_unique<TMemoryPort>(kind, devices[kind]);
+    auto port = std::make_unique<TSimPort>(kind, printer);
     port->Hooks.OnOpened = [this](int id) { host.events.push_back("open " + std::to_string(id)); };
     port->Hooks.OnClosed = [this](int id) { host.events.push_back("close " + std::to_string(id)); };
     return port;
   }};
   MainWindowLogic logic{table, host};
-  ScriptedPrinter printer;
 
-  void SetUp() override { logic.CreatePorts(nullptr); }
+  void SetUp() override {
+    host.onTime = [this](std::int64_t now) { clock.Set(now); };
+    logic.CreatePorts(nullptr);
+  }
   void TearDown() override { logic.DestroyPorts(); }
 
-  // Adds one list entry for a port kind and selects it; the printer sits behind it.
+  // Adds one list entry for a port kind and selects it.
   void UsePort(int kind, const std::string& name = "PORT") {
     PortSettings settings = logic.CurrentSettings();
     settings.PortType = kind;
     logic.AddPortEntry(name, settings);
     logic.PortComboBoxChange();
-    printer.Attach(devices[kind]);
   }
-  TMemoryPort& Port(int kind) { return static_cast<TMemoryPort&>(*table.At(kind)); }
-  std::string Wire(int kind) { return devices[kind].Written(); }
+  TSimPort& Port(int kind) { return static_cast<TSimPort&>(*table.At(kind)); }
+  // Opens the selected port and sends the identify command, as the prologue would.
+  void OpenAndIdentify() {
+    logic.ConfigurePortsForExchange();
+    ASSERT_EQ(table.Open(logic.CurrentSettings().PortType), 1);
+    ASSERT_EQ(table.Write(logic.CurrentSettings().PortType, 0, Identify.data(), 5, nullptr), 1);
+  }
+  std::string Wire() const { return printer.HostBytes(); }
+  void Forget() {
+    printer.ClearLog();
+    host.events.clear();
+  }
 };
 
 TEST_F(MainWindowLogicTest, GetShowsTheReportedModelOnTheExactWire) {
   UsePort(2);
-  printer.replies[Query] = ModelReply('2');
+  printer.SetModelSetting(0x02);
   logic.GetButtonClick();
-  EXPECT_EQ(Wire(2), Identify + Firmware + Query);
+  EXPECT_EQ(Wire(), Identify + Firmware + Query);
   EXPECT_EQ(host.label2, "QX-K40V");
-  EXPECT_EQ(host.events, (std::vector<std::string>{
-                             "open 2", "close 2", "box Information (information icon): Getting information was successful."}));
+  EXPECT_EQ(host.events, (std::vector<std::string>{"open 2", "close 2", Success + "Getting information was successful."}));
   EXPECT_FALSE(Port(2).IsOpen());
 }
 
 TEST_F(MainWindowLogicTest, ModelDigits) {
   UsePort(0);
-  for (auto [digit, name] : std::initializer_list<std::pair<char, const char*>>{
-           {'1', "QX-K40IV"}, {'2', "QX-K40V"}, {'3', "QX-K40VI"}, {'0', "QX-K40VII"}, {'9', "QX-K40VII"}}) {
-    printer.replies[Query] = ModelReply(digit);
+  const std::pair<std::uint8_t, const char*> cases[] = {
+      {1, "QX-K40IV"}, {2, "QX-K40V"}, {3, "QX-K40VI"}, {0, "QX-K40VII"}, {9, "QX-K40VII"}};
+  for (auto [value, name] : cases) {
+    printer.SetModelSetting(value);
     logic.GetButtonClick();
-    EXPECT_EQ(host.label2, name) << digit;
+    EXPECT_EQ(host.label2, name) << int(value);
   }
 }
 
 TEST_F(MainWindowLogicTest, FailedGetKeepsLabel2) {
   UsePort(0);
-  printer.replies[Query] = ModelReply('3');
+  printer.SetModelSetting(3);
   logic.GetButtonClick();
   ASSERT_EQ(host.label2, "QX-K40VI");
 
   // A two-digit value is not a model-setting reply.
-  printer.replies[Query] = Bytes({0x37, 0x27, 0x31, 0x32, 0x37, 0x1F, '1', '2', 0});
-  host.events.clear();
+  printer.SetFault(Command::ModelSettingQuery, Replace(Bytes({0x37, 0x27, 0x31, 0x32, 0x37, 0x1F, '1', '2', 0})));
+  Forget();
   logic.GetButtonClick();
   EXPECT_EQ(host.label2, "QX-K40VI");
-  EXPECT_EQ(host.Boxes(), (std::vector<std::string>{"box Error (error icon): This utility can't get data from printer."}));
+  EXPECT_EQ(host.Boxes(), (std::vector<std::string>{Failure + "This utility can't get data from printer."}));
 
   // Nor is a status message that happens to come first.
-  printer.replies[Query] = Bytes({0x12}) + ModelReply('1');
+  printer.SetFault(Command::ModelSettingQuery, InsertAt(Bytes({0x12}), 0));
+  printer.SetModelSetting(1);
   logic.GetButtonClick();
   EXPECT_EQ(host.label2, "QX-K40VI");
+  EXPECT_EQ(host.Boxes().back(), Failure + "This utility can't get data from printer.");
 }
 
 TEST_F(MainWindowLogicTest, IdentifyComparesNineBytesOnly) {
   UsePort(1);
-  printer.replies[Identify] = Block("7MCQX-K40IV and more");
+  printer.SetModelName("QX-K40IV and more");
   logic.GetButtonClick();
-  EXPECT_EQ(host.Boxes().back(), "box Information (information icon): Getting information was successful.");
+  EXPECT_EQ(host.Boxes().back(), Success + "Getting information was successful.");
 
-  for (const std::string& wrong : {Block("7MCQX-K30VII"), Block("7MCQX-K4"), Block("7M"), Bytes({0x12})}) {
-    printer.replies[Identify] = wrong;
-    devices[1].ClearWritten();
+  printer.SetModelName("QX-K40VII");
+  for (const std::string& wrong :
+       {std::string("7MCQX-K30VII") + '\0', std::string("7MCQX-K4") + '\0', std::string("7M") + '\0',
+        Bytes({0x12})}) {
+    printer.SetFault(Command::Identify, Replace(wrong));
+    Forget();
     logic.PrintButtonClick();
-    EXPECT_EQ(host.Boxes().back(), "box Error (error icon): Communication error.Can not recognize QX-K40VII.");
-    EXPECT_EQ(Wire(1), Identify);  // no firmware query, no test print
+    EXPECT_EQ(host.Boxes(), (std::vector<std::string>{Failure + "Communication error.Can not recognize QX-K40VII."}));
+    EXPECT_EQ(Wire(), Identify);  // no firmware query, no test print
   }
+  EXPECT_TRUE(printer.PrintedLines().empty());
 }
 
 TEST_F(MainWindowLogicTest, FirmwareBeginningWithOneToFiveFails) {
   UsePort(0);
-  const std::pair<std::string, bool> cases[] = {
-      {Block("_5.00"), false}, {Block("_1"), false}, {Block("_6.00"), true},
-      {Block("_0"), true},     {Block("_A"), true},  {Block("_"), true},
-      {Block("X6.00"), false},
+  const std::pair<const char*, bool> cases[] = {
+      {"5.00", false}, {"1", false}, {"6.00", true}, {"0", true}, {"A", true}, {"", true},
   };
-  for (const auto& [reply, passes] : cases) {
-    printer.replies[Firmware] = reply;
+  for (const auto& [firmware, passes] : cases) {
+    printer.SetFirmware(firmware);
     logic.GetButtonClick();
-    const std::string expected = passes ? "box Information (information icon): Getting information was successful."
-                                        : "box Error (error icon): Communication error.Can not recognize QX-K40VII.";
-    EXPECT_EQ(host.Boxes().back(), expected) << reply;
+    EXPECT_EQ(host.Boxes().back(), passes ? Success + "Getting information was successful."
+                                          : Failure + "Communication error.Can not recognize QX-K40VII.")
+        << firmware;
   }
+  printer.SetFault(Command::Firmware, Replace(std::string("X6.00") + '\0'));
+  logic.GetButtonClick();
+  EXPECT_EQ(host.Boxes().back(), Failure + "Communication error.Can not recognize QX-K40VII.");
 }
 
 TEST_F(MainWindowLogicTest, FlowControlBytesAreDroppedEvenInsideABlock) {
   UsePort(0);
-  printer.replies[Identify] = Bytes({0x11}) + "7MC\x13QX-K4\x11" + "0VII" + std::string(1, '\0');
-  printer.replies[Query] = Bytes({0x37, 0x27, 0x13, 0x31, 0x32, 0x37, 0x1F, 0x11, '2', 0});
+  printer.SetFaultForAll(InsertAt(Bytes({0x13, 0x11}), 3));
+  printer.SetModelSetting(2);
   logic.GetButtonClick();
   EXPECT_EQ(host.label2, "QX-K40V");
+  EXPECT_EQ(host.Boxes().back(), Success + "Getting information was successful.");
 }
 
 TEST_F(MainWindowLogicTest, ABlockThatStopsBeforeItsNulIsNoReply) {
   UsePort(0);
-  devices[0].Feed("");
+  ReplyFault noNul;
+  noNul.DropNul = true;
+  printer.SetFault(Command::Identify, noNul);
+  OpenAndIdentify();
   std::uint8_t reply[ReplyBufferSize];
   int length = -1;
-  ASSERT_EQ(table.Open(0), 1);
-  devices[0].Feed("7MCQX");
   const std::int64_t before = host.now;
   EXPECT_EQ(logic.ReceiveReply(reply, length), ReplyNone);
   EXPECT_EQ(length, 0);
-  EXPECT_GE(host.now - before, 2000);  // silence of 2000 ms after the last byte
+  EXPECT_GE(host.now - before, 2000);  // 2000 ms of silence after the last byte
   EXPECT_LT(host.now - before, 2100);
   table.Close(0);
+}
+
+TEST_F(MainWindowLogicTest, EachByteOfAReplyMayTakeUpToTwoSeconds) {
+  UsePort(0);
+  ReplyFault slow;
+  slow.ByteDelayMs = 1900;
+  printer.SetFault(Command::Identify, slow);
+  logic.GetButtonClick();
+  EXPECT_EQ(host.Boxes().back(), Success + "Getting information was successful.");
+  slow.ByteDelayMs = 2100;
+  printer.SetFault(Command::Identify, slow);
+  logic.GetButtonClick();
+  EXPECT_EQ(host.Boxes().back(), Failure + "Communication error.Can not recognize QX-K40VII.");
 }
 
 TEST_F(MainWindowLogicTest, ReplyFraming) {
   UsePort(4);
   logic.ConfigurePortsForExchange();
   ASSERT_EQ(table.Open(4), 1);
+  printer.SendUnsolicited(Bytes({0x12, 0x10, 1, 2, 3, 0x16, 0x20, 0x37, 'a', 0}));
   std::uint8_t reply[ReplyBufferSize];
   int length = 0;
-  devices[4].Feed(Bytes({0x12, 0x10, 1, 2, 3, 0x16, 0x20, 0x37, 'a', 0}));
   EXPECT_EQ(logic.ReceiveReply(reply, length), ReplyStatusByte);
   EXPECT_EQ(length, 1);
   EXPECT_EQ(logic.ReceiveReply(reply, length), ReplyAutoStatus);
@@ -221,8 +245,10 @@ TEST(ReplyClasses, ClassifyByTheMaskTests) {
 
 TEST_F(MainWindowLogicTest, ABlockLongerThanTheBufferIsNotStoredPastIt) {
   UsePort(0);
-  ASSERT_EQ(table.Open(0), 1);
-  devices[0].Feed("7" + std::string(600, 'x') + std::string(1, '\0'));
+  ReplyFault longReply;
+  longReply.PadTo = 600;
+  printer.SetFault(Command::Identify, longReply);
+  OpenAndIdentify();
   std::uint8_t reply[ReplyBufferSize + 16];
   std::fill(std::begin(reply), std::end(reply), 0xEE);
   int length = -1;
@@ -230,12 +256,14 @@ TEST_F(MainWindowLogicTest, ABlockLongerThanTheBufferIsNotStoredPastIt) {
   EXPECT_EQ(length, 0);
   for (int i = ReplyBufferSize; i < ReplyBufferSize + 16; ++i) ASSERT_EQ(reply[i], 0xEE) << i;
   table.Close(0);
+
+  logic.GetButtonClick();
+  EXPECT_EQ(host.Boxes().back(), Failure + "Communication error.Can not recognize QX-K40VII.");
 }
 
 TEST_F(MainWindowLogicTest, ANestedReceptionReturnsAtOnce) {
   UsePort(0);
-  ASSERT_EQ(table.Open(0), 1);
-  devices[0].Feed(Block("7abc"));
+  OpenAndIdentify();
   int nestedResult = -1;
   int nestedLength = -1;
   host.onPeek = [&] {
@@ -248,84 +276,95 @@ TEST_F(MainWindowLogicTest, ANestedReceptionReturnsAtOnce) {
   EXPECT_EQ(logic.ReceiveReply(reply, length), ReplyBlock);
   EXPECT_EQ(nestedResult, ReplyNone);
   EXPECT_EQ(nestedLength, 0);
-  EXPECT_EQ(length, 5);
+  EXPECT_EQ(length, 13);  // "7MCQX-K40VII" and its NUL
   table.Close(0);
+}
+
+TEST_F(MainWindowLogicTest, StaleInputIsFlushedBeforeTheIdentify) {
+  UsePort(0);
+  // The printer has sent status messages and an old reply before the exchange starts.
+  Port(0).Hooks.OnOpened = [this](int) { printer.SendUnsolicited(Bytes({0x12, 0x37, 'o', 'l', 'd', 0, 0x10, 1, 2, 3})); };
+  logic.GetButtonClick();
+  EXPECT_EQ(host.Boxes().back(), Success + "Getting information was successful.");
 }
 
 TEST_F(MainWindowLogicTest, OpenFailureShowsOneBoxAndClosesNothing) {
   UsePort(3);
-  devices[3].FailOpens = 1;
+  printer.SetPowered(false);
   logic.GetButtonClick();
-  EXPECT_EQ(host.events,
-            (std::vector<std::string>{"box Error (error icon): This utility can't open communication port."}));
-  EXPECT_EQ(Wire(3), "");
+  EXPECT_EQ(host.events, (std::vector<std::string>{Failure + "This utility can't open communication port."}));
+  EXPECT_EQ(Wire(), "");
 }
 
 TEST_F(MainWindowLogicTest, WriteFailureIsReportedAfterTheClose) {
   UsePort(0);
-  devices[0].MaxPerWrite = 2;  // the port takes only part of each write
+  Port(0).AcceptWrites = false;
   logic.GetButtonClick();
-  EXPECT_EQ(host.events, (std::vector<std::string>{"open 0", "close 0",
-                                                   "box Error (error icon): This utility can't send data to printer."}));
+  EXPECT_EQ(host.events,
+            (std::vector<std::string>{"open 0", "close 0", Failure + "This utility can't send data to printer."}));
 }
 
 TEST_F(MainWindowLogicTest, PrintTestSendsExactlyThirtyNineBytes) {
   UsePort(5);
   logic.PrintButtonClick();
-  EXPECT_EQ(Wire(5), Identify + Firmware + TestPrint);
+  EXPECT_EQ(Wire(), Identify + Firmware + TestPrint);
   EXPECT_EQ(TestPrint.size(), 39u);
   EXPECT_EQ(TestPrint.substr(37), Bytes({0x0A, 0x00}));
-  EXPECT_EQ(host.events, (std::vector<std::string>{"open 5", "close 5",
-                                                   "box Information (information icon): Test print was successful."}));
+  EXPECT_EQ(printer.PrintedLines(), (std::vector<std::string>{"QX-K40VII Setting Utility Test Print."}));
+  EXPECT_EQ(host.events, (std::vector<std::string>{"open 5", "close 5", Success + "Test print was successful."}));
   EXPECT_EQ(host.label2, "");
 }
 
 TEST_F(MainWindowLogicTest, PortServiceKindPollsWithoutPausing) {
   UsePort(5);
-  printer.replies[Firmware] = "_6";  // never ends: the wait must still end after 2000 ms
+  ReplyFault noNul;
+  noNul.DropNul = true;  // never ends: the wait must still end after 2000 ms
+  printer.SetFault(Command::Firmware, noNul);
   host.msPerClockRead = 1;
   logic.GetButtonClick();
   EXPECT_EQ(host.sleptMs, 0);
-  EXPECT_EQ(host.Boxes().back(), "box Error (error icon): Communication error.Can not recognize QX-K40VII.");
+  EXPECT_EQ(host.Boxes().back(), Failure + "Communication error.Can not recognize QX-K40VII.");
 }
 
 // Set.
 
 TEST_F(MainWindowLogicTest, SetWritesTheValueOfTheCheckedRadioButton) {
   UsePort(0);
-  const std::pair<Control, int> cases[] = {
+  const std::pair<Control, std::uint8_t> cases[] = {
       {Control::K40VRadioButton, 0x03}, {Control::K40IVRadioButton, 0x02}, {Control::K40VIRadioButton, 0x00}};
   for (auto [radio, value] : cases) {
-    host = FakeHost{};
+    host.checked[static_cast<int>(Control::K40VRadioButton)] = false;
+    host.checked[static_cast<int>(Control::K40IVRadioButton)] = false;
+    host.checked[static_cast<int>(Control::K40VIRadioButton)] = false;
     host.checked[static_cast<int>(radio)] = true;
-    devices[0].ClearWritten();
+    Forget();
     logic.SetButtonClick();
-    EXPECT_EQ(Wire(0), Identify + Firmware + Enter + Bytes(WriteModelSetting(static_cast<std::uint8_t>(value))) +
-                           Leave + Query);
-    EXPECT_EQ(printer.valueWritten, value);
+    EXPECT_EQ(Wire(), Identify + Firmware + Enter + Bytes(WriteModelSetting(value)) + Leave + Query);
+    EXPECT_EQ(printer.ModelSetting(), value);
+    EXPECT_EQ(host.label2, ModelNameForDigit(static_cast<std::uint8_t>('0' + value)));
+    EXPECT_EQ(host.Boxes(), (std::vector<std::string>{Success + "The setting change succeeded."}));
   }
-  EXPECT_EQ(host.label2, "QX-K40VII");  // the last one: reported digit '0'
 }
 
 TEST_F(MainWindowLogicTest, SetWaitsFortySecondsWithTheControlsDisabled) {
   UsePort(1);
   host.checked[static_cast<int>(Control::K40IVRadioButton)] = true;
-  int closeRequests = 0;
+  int refusedCloses = 0;
   std::int64_t waitStart = -1;
   host.onProcessMessages = [&] {
     if (waitStart < 0) waitStart = host.now;
-    if (!logic.CanClose()) ++closeRequests;
+    if (!logic.CanClose()) ++refusedCloses;
     for (int c = 0; c < ControlCount; ++c) ASSERT_FALSE(host.enabled[c]);
   };
   logic.SetButtonClick();
-  EXPECT_GT(closeRequests, 0);
+  EXPECT_GT(refusedCloses, 0);
   EXPECT_EQ(host.progress, 100);
   EXPECT_EQ(host.progressSeen.front(), 0);
   EXPECT_EQ(host.progressSeen.size(), 101u);  // every percent on the way, then 100
   EXPECT_GE(host.now - waitStart, 40000 - 1);
   EXPECT_LT(host.now - waitStart, 41000);
   EXPECT_EQ(host.events, (std::vector<std::string>{"open 1", "close 1", "open 1", "close 1",
-                                                   "box Information (information icon): The setting change succeeded."}));
+                                                   Success + "The setting change succeeded."}));
   EXPECT_EQ(host.label2, "QX-K40V");
   for (int c = 0; c < ControlCount; ++c) EXPECT_TRUE(host.enabled[c]) << c;
   EXPECT_TRUE(logic.CanClose());
@@ -345,75 +384,60 @@ TEST_F(MainWindowLogicTest, SetOnTheNetworkWaitsSixtySeconds) {
 
 TEST_F(MainWindowLogicTest, ReopenSucceedsAtTheThirdAttempt) {
   UsePort(2);
-  printer.replies[Leave] = "";
-  devices[2].OnWrite = [this, inner = devices[2].OnWrite](const std::string& bytes) {
-    inner(bytes);
-    if (bytes == Leave) devices[2].FailOpens = 2;  // the restart outlasts the wait
-  };
+  printer.SetRestartMs(45000);  // back between the second and the third attempt
   logic.SetButtonClick();
-  EXPECT_EQ(host.events,
-            (std::vector<std::string>{"open 2", "close 2", "sleep 2000", "sleep 4000", "open 2", "close 2",
-                                      "box Information (information icon): The setting change succeeded."}));
+  EXPECT_EQ(host.events, (std::vector<std::string>{"open 2", "close 2", "sleep 2000", "sleep 4000", "open 2",
+                                                   "close 2", Success + "The setting change succeeded."}));
+  EXPECT_EQ(Port(2).Opens, 4);
+  EXPECT_EQ(Wire().substr(Wire().size() - Query.size()), Query);
 }
 
 TEST_F(MainWindowLogicTest, APrinterThatNeverComesBack) {
   UsePort(2);
-  devices[2].OnWrite = [this, inner = devices[2].OnWrite](const std::string& bytes) {
-    inner(bytes);
-    if (bytes == Leave) devices[2].FailOpens = 4;
-  };
+  printer.SetRestartMs(60000);
   logic.SetButtonClick();
-  EXPECT_EQ(host.events,
-            (std::vector<std::string>{"open 2", "close 2", "sleep 2000", "sleep 4000", "sleep 6000",
-                                      "box Error (error icon): This utility can't open communication port."}));
+  EXPECT_EQ(host.events, (std::vector<std::string>{"open 2", "close 2", "sleep 2000", "sleep 4000", "sleep 6000",
+                                                   Failure + "This utility can't open communication port."}));
   for (int c = 0; c < ControlCount; ++c) EXPECT_TRUE(host.enabled[c]) << c;
 }
 
 TEST_F(MainWindowLogicTest, StatusMessagesAfterTheRestartAreSkipped) {
   UsePort(0);
-  printer.replies[Query] = Bytes({0x12, 0x10, 0, 0, 0, 0x7F, 0x5F, 'x', 0}) + ModelReply('3');
   host.checked[static_cast<int>(Control::K40VRadioButton)] = true;
-  printer.Attach(devices[0]);
-  devices[0].OnWrite = [this, inner = devices[0].OnWrite](const std::string& bytes) {
-    inner(bytes);
-    if (bytes.size() == 9 && bytes[5] == 0x05) {  // keep the noisy reply after the write
-      printer.replies[Query] = Bytes({0x12, 0x10, 0, 0, 0, 0x7F, 0x5F, 'x', 0}) + ModelReply('3');
-    }
-  };
+  printer.SetFault(Command::ModelSettingQuery,
+                   InsertAt(Bytes({0x12, 0x10, 0, 0, 0, 0x20, 0x5F, 'x', 0, 0x16}), 0));
   logic.SetButtonClick();
   EXPECT_EQ(host.label2, "QX-K40VI");
-  EXPECT_EQ(host.Boxes().back(), "box Information (information icon): The setting change succeeded.");
+  EXPECT_EQ(host.Boxes(), (std::vector<std::string>{Success + "The setting change succeeded."}));
 }
 
 TEST_F(MainWindowLogicTest, AWrongAnswerToSettingModeStopsBeforeAnyValueIsWritten) {
   UsePort(0);
-  printer.replies[Enter] = Block("7!");
+  printer.SetFault(Command::EnterSettingMode, Replace(std::string("7!") + '\0'));
   logic.SetButtonClick();
-  EXPECT_EQ(Wire(0), Identify + Firmware + Enter);
-  EXPECT_EQ(host.events, (std::vector<std::string>{"open 0", "close 0",
-                                                   "box Error (error icon): This utility can't get data from printer."}));
+  EXPECT_EQ(Wire(), Identify + Firmware + Enter);
+  EXPECT_EQ(host.events,
+            (std::vector<std::string>{"open 0", "close 0", Failure + "This utility can't get data from printer."}));
   for (int c = 0; c < ControlCount; ++c) EXPECT_TRUE(host.enabled[c]) << c;
 }
 
 TEST_F(MainWindowLogicTest, PrologueFailureDuringSetReenablesTheControls) {
   UsePort(0);
-  printer.replies[Identify] = "";
+  ReplyFault silent;
+  silent.Silent = true;
+  printer.SetFault(Command::Identify, silent);
   logic.SetButtonClick();
-  EXPECT_EQ(host.Boxes(),
-            (std::vector<std::string>{"box Error (error icon): Communication error.Can not recognize QX-K40VII."}));
+  EXPECT_EQ(host.Boxes(), (std::vector<std::string>{Failure + "Communication error.Can not recognize QX-K40VII."}));
   for (int c = 0; c < ControlCount; ++c) EXPECT_TRUE(host.enabled[c]) << c;
 }
 
 TEST_F(MainWindowLogicTest, AConfirmationThatNeverEndsIsBounded) {
   UsePort(0);
   // After the restart the printer sends status bytes without end.
-  devices[0].OnWrite = [this, attached = devices[0].OnWrite](const std::string& bytes) {
-    attached(bytes);
-    if (bytes == Leave) printer.replies[Query] = std::string(200000, '\x12');
-  };
+  printer.SetFault(Command::ModelSettingQuery, InsertAt(std::string(200000, '\x12'), 0));
   host.msPerClockRead = 1;
   logic.SetButtonClick();
-  EXPECT_EQ(host.Boxes().back(), "box Error (error icon): This utility can't get data from printer.");
+  EXPECT_EQ(host.Boxes().back(), Failure + "This utility can't get data from printer.");
 }
 
 // Port list and controls.

@@ -46,6 +46,14 @@ class PtyPeer {
     return got;
   }
 
+  // Whatever the line holds now, without waiting.
+  std::string ReceiveNow() {
+    char buffer[4096];
+    DWORD n = 0;
+    if (!ReadFile(handle_.Get(), buffer, sizeof buffer, &n, nullptr)) return {};
+    return std::string(buffer, n);
+  }
+
   // Discards whatever earlier tests left in the line.
   void Drain() {
     SleepMilliseconds(20);
