@@ -7,6 +7,8 @@
 #ifdef _WIN32
 #include "port/parallel/lpt_port.h"
 #include "port/serial/com_port.h"
+#include "port/service/service_library_win32.h"
+#include "port/service/service_port.h"
 #endif
 
 namespace qx {
@@ -19,6 +21,8 @@ std::unique_ptr<TQXCCC> CreateStandardPort(int kind) {
       return std::make_unique<TQXCOM>(kind);
     case KindParallel:
       return std::make_unique<TQXLPT>(kind);
+    case KindPortService:
+      return std::make_unique<TQXPH>(kind, LoadServiceLibrary());
 #endif
     default:
       return std::make_unique<TPlaceholderPort>(kind, kind);

@@ -1,0 +1,95 @@
+#pragma once
+
+#include <atomic>
+#include <functional>
+#include <memory>
+#include <string_view>
+
+#include "port/queued_port.h"
+#include "port/service/service_library.h"
+#include "port/service/service_rules.h"
+
+namespace qx {
+
+// Port kind 5: a printer reached through the vendor's port-communication service. The
+// port opens one service port by URL, locks it, registers a data callback, sends with
+// the library's send call, and receives through the callback into its receive queue.
+//
+// The library calls the callback with no usable context, so the callback finds its port
+// through one process-wide slot: the port that registered it. The slot is cleared under
+// its lock before the port unregisters, unlocks and closes, and before the object goes;
+// a callback already running on the library's thread holds that lock, so clearing waits
+// for it, and any later call (from a library that keeps calling) finds the slot empty.
+// The data-arrived hook therefore runs with that lock held and must not close or destroy
+// the port.
+class TQXPH : public TQXCCC {
+ public:
+  // `library` may be null (not found): the port exists and every operation that needs
+  // an entry point fails.
+  TQXPH(int portId, std::unique_ptr<ServiceLibrary> library);
+  ~TQXPH() override;
+
+  int Open() override;
+  int Write(int tag, const char* data, int length, int* written) override;
+  int Read(void* buffer, int length, int* got) override;
+  int Close() override;
+  int DeviceRequest() override;
+  // Takes no record: prints the service's ports and their properties (ListingSink).
+  // Always 0.
+  int GetDeviceInfo(void* info) override;
+  int IsOpen() override;
+  int IsReady() override;
+  std::intptr_t GetHandle() override;
+  int Configure(const PortSettings* settings) override;
+  int SetSyncMode(int sync) override;
+  int GetOutputPending() override;
+  void ClearOutput() override;
+  void ResumeOutput() override;
+  void SuspendOutput() override;
+  int GetOutputBlockSize() override;
+  int SetOutputBlockSize(int n) override;
+  int GetInputAvailable() override;
+  void ClearInput() override;
+  void ResumeInput() override;
+  void SuspendInput() override;
+  int GetInputBlockSize() override;
+  int SetInputBlockSize(int n) override;
+  int SetHandshakeBypass(int on) override;
+
+  bool LibraryLoaded() const { return library_ != nullptr; }
+
+  WideText ServicePortName = u"PVDPRT001";
+  int PortNumber = 1;
+  std::uint32_t WriteTimeoutMultiplier = 0;
+  std::uint32_t WriteTimeoutConstant = 2000;
+  WideText RemoteAddressText;
+  int RemoteMode = 0;
+  // Where the listing goes; standard output unless a test takes it.
+  std::function<void(std::string_view)> ListingSink;
+
+  // The data callback handed to "RegisterCallback".
+  static void OnServiceData(SvcHandle handle, std::uintptr_t context, const void* data, std::uint32_t length);
+
+ private:
+  void Attach();
+  void Detach();
+  void Deliver(const void* data, std::uint32_t length);
+  void Print(std::string_view text);
+  // SVC_IOCTL_LIST_PORTS on a list connection; false when it fails.
+  bool QueryPortList(SvcHandle list, unsigned char (&answer)[ServiceAnswerBytes]);
+  // The names of the ports behind a list connection; empty when the control fails.
+  std::vector<WideText> ListPorts(SvcHandle list);
+  void ListProperties(bool remote, const WideText& portName);
+  void ListOneSide(bool remote);
+
+  std::unique_ptr<ServiceLibrary> library_;
+  ServiceEntryPoints entry_;
+  std::atomic<int> opened_{0};
+  SvcHandle serviceHandle_ = 0;
+  bool callbackRegistered_ = false;
+  int outputBlockSize_ = 1024;
+  int inputBlockSize_ = 1024;
+  PortQueue receive_;
+};
+
+}  // namespace qx
