@@ -7,6 +7,9 @@
 #ifdef _WIN32
 #include "port/parallel/lpt_port.h"
 #include "port/serial/com_port.h"
+#include "port/usb/usb_device.h"
+#include "port/usb/usb_port.h"
+#include "port/usb/usb_printer.h"
 #endif
 
 namespace qx {
@@ -19,6 +22,10 @@ std::unique_ptr<TQXCCC> CreateStandardPort(int kind) {
       return std::make_unique<TQXCOM>(kind);
     case KindParallel:
       return std::make_unique<TQXLPT>(kind);
+    case KindVendorUsb:
+      return std::make_unique<TQXUSB>(kind, Kernel32DeviceCalls());
+    case KindUsbPrinter:
+      return std::make_unique<TQXUSBPRN>(kind, Kernel32DeviceCalls());
 #endif
     default:
       return std::make_unique<TPlaceholderPort>(kind, kind);
