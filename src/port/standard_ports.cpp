@@ -9,6 +9,9 @@
 #include "port/serial/com_port.h"
 #include "port/service/service_library_win32.h"
 #include "port/service/service_port.h"
+#include "port/usb/usb_device.h"
+#include "port/usb/usb_port.h"
+#include "port/usb/usb_printer.h"
 #endif
 
 namespace qx {
@@ -23,6 +26,10 @@ std::unique_ptr<TQXCCC> CreateStandardPort(int kind) {
       return std::make_unique<TQXLPT>(kind);
     case KindPortService:
       return std::make_unique<TQXPH>(kind, LoadServiceLibrary());
+    case KindVendorUsb:
+      return std::make_unique<TQXUSB>(kind, Kernel32DeviceCalls());
+    case KindUsbPrinter:
+      return std::make_unique<TQXUSBPRN>(kind, Kernel32DeviceCalls());
 #endif
     default:
       return std::make_unique<TPlaceholderPort>(kind, kind);

@@ -1,0 +1,333 @@
+#include "port/usb/usb_port.h"
+
+#include <algorithm>
+
+namespace qx {
+
+namespace {
+
+constexpr const char* QxChannel = "QX";
+constexpr const char* QdChannel = "QD";
+constexpr std::uint32_t SyncRetryPauseMs = 10;
+constexpr std::uint32_t ClosePauseMs = 100;
+
+}  // namespace
+
+// The shared send loop with the vendor write step: plain writes, retried every 10 ms
+// up to the driver's write time-out for the piece; a driver time-out ends the attempt
+// with the driver's own count of what went out.
+class TQXUSB::TUsbSendThread final : public TSendThread {
+ public:
+  TUsbSendThread(TQXUSB& port, const DriverTimeouts& configured)
+      : TSendThread(port), port_(port), configured_(configured) {}
+
+ protected:
+  bool WritePiece(const char* data, int length, int& taken) override {
+    DeviceCalls& calls = port_.calls_;
+    DeviceHandle device = port_.active_.load();
+    std::uint8_t block[TimeoutBlockSize] = {};
+    std::uint32_t returned = 0;
+    DriverTimeouts held = configured_;
+    if (calls.DeviceIoControl(device, vusb::GetTimeouts, nullptr, 0, block, sizeof block, returned) == win::DeviceOk) {
+      DecodeTimeouts(block, returned, held);
+    }
+    const std::uint32_t limit = SendRetryLimit(static_cast<std::uint32_t>(length), held);
+    std::uint32_t retries = 0;
+    for (;;) {
+      std::uint32_t n = 0;
+      const std::uint32_t error = calls.WriteFile(device, data, static_cast<std::uint32_t>(length), n, nullptr);
+      if (error == win::DeviceOk) {
+        taken = static_cast<int>(std::min<std::uint32_t>(n, static_cast<std::uint32_t>(length)));
+        return true;
+      }
+      if (error == win::ErrorSemTimeout) {
+        taken = static_cast<int>(std::min<std::uint32_t>(port_.Transferred(device), static_cast<std::uint32_t>(length)));
+        return true;
+      }
+      if (++retries > limit) {
+        taken = static_cast<int>(std::min<std::uint32_t>(n, static_cast<std::uint32_t>(length)));
+        return true;
+      }
+      if (Stopping()) return false;
+      calls.Sleep(SyncRetryPauseMs);
+      device = port_.active_.load();
+    }
+  }
+
+ private:
+  TQXUSB& port_;
+  const DriverTimeouts configured_;
+};
+
+// The shared receive loop with one plain read of the input block size per pass.
+class TQXUSB::TUsbRecvThread final : public TRecvThread {
+ public:
+  explicit TUsbRecvThread(TQXUSB& port) : TRecvThread(port), port_(port) {}
+
+ protected:
+  bool ReadBlock(char* buffer, int capacity, int& got) override {
+    std::uint32_t n = 0;
+    port_.calls_.ReadFile(port_.active_.load(), buffer, static_cast<std::uint32_t>(capacity), n, nullptr);
+    got = static_cast<int>(std::min<std::uint32_t>(n, static_cast<std::uint32_t>(capacity)));
+    return true;
+  }
+
+ private:
+  TQXUSB& port_;
+};
+
+TQXUSB::TQXUSB(int portId, DeviceCalls& calls) : TQueuedPort(portId, KindVendorUsb, 1024, 256), calls_(calls) {}
+
+TQXUSB::~TQXUSB() { Close(); }
+
+bool TQXUSB::Control(std::uint32_t code, const void* in, std::uint32_t inSize, void* out, std::uint32_t outSize,
+                     std::uint32_t* returned) {
+  std::uint32_t count = 0;
+  const bool ok = calls_.DeviceIoControl(active_.load(), code, in, inSize, out, outSize, count) == win::DeviceOk;
+  if (returned) *returned = count;
+  return ok;
+}
+
+std::uint32_t TQXUSB::Transferred(DeviceHandle device) {
+  std::uint8_t word[4] = {};
+  std::uint32_t returned = 0;
+  if (calls_.DeviceIoControl(device, vusb::GetTransferred, nullptr, 0, word, sizeof word, returned) != win::DeviceOk ||
+      returned < sizeof word) {
+    return 0;
+  }
+  return static_cast<std::uint32_t>(word[0]) | static_cast<std::uint32_t>(word[1]) << 8 |
+         static_cast<std::uint32_t>(word[2]) << 16 | static_cast<std::uint32_t>(word[3]) << 24;
+}
+
+void TQXUSB::OpenChannels(const std::string& qxPath, const std::string& qdPath, std::uint32_t flags) {
+  constexpr std::uint32_t access = win::GenericRead | win::GenericWrite;
+  constexpr std::uint32_t share = win::FileShareRead | win::FileShareWrite;
+  auto open = [&](const std::string& path) {
+    std::uint32_t error = 0;
+    if (path.empty()) return SeamHandle();
+    return SeamHandle(calls_, calls_.CreateFileA(path.c_str(), access, share, win::OpenExisting, flags, error));
+  };
+  // A handle of an earlier attempt that this one replaces is released here.
+  if (ModeOpensQx(ChannelMode)) qx_ = open(qxPath);
+  if (ModeOpensQd(ChannelMode)) qd_ = open(qdPath);
+}
+
+bool TQXUSB::SendTimeouts(DeviceHandle channel) {
+  std::uint8_t block[TimeoutBlockSize];
+  EncodeTimeouts(Timeouts, block);
+  std::uint32_t returned = 0;
+  return IsValidHandle(channel) &&
+         calls_.DeviceIoControl(channel, vusb::SetTimeouts, block, sizeof block, nullptr, 0, returned) == win::DeviceOk;
+}
+
+void TQXUSB::ReleaseHandles() {
+  active_ = InvalidDeviceHandle;
+  qx_.Reset();
+  qd_.Reset();
+}
+
+int TQXUSB::Open() {
+  if (IsOpen()) return 1;
+  ReleaseHandles();
+  OpenChannels(FixedChannelName(DeviceNumber, QxChannel), FixedChannelName(DeviceNumber, QdChannel), 0);
+  if (!qx_.Valid()) {
+    std::string path;
+    if (!calls_.FindDeviceInterfacePath(VendorUsbInterfaceClass, static_cast<std::uint32_t>(DeviceNumber), path)) {
+      ReleaseHandles();
+      return 0;
+    }
+    OpenChannels(InterfaceChannelName(path, QxChannel), InterfaceChannelName(path, QdChannel),
+                 win::FileAttributeNormal);
+  }
+  if (ChannelMode == 2) UseQdChannel = 1;
+  active_ = UseQdChannel == 1 ? qd_.Get() : qx_.Get();
+  if (!IsValidHandle(active_.load())) {
+    ReleaseHandles();
+    return 0;
+  }
+  if ((ModeOpensQx(ChannelMode) && !SendTimeouts(qx_.Get())) ||
+      (ModeOpensQd(ChannelMode) && qd_.Valid() && !SendTimeouts(qd_.Get()))) {
+    ReleaseHandles();
+    return 0;
+  }
+  openSync_ = SyncMode != 0;
+  if (!openSync_) {
+    StartWorkers(std::make_unique<TUsbSendThread>(*this, Timeouts), std::make_unique<TUsbRecvThread>(*this));
+  }
+  NotifyOpened();
+  return 1;
+}
+
+int TQXUSB::Write(int tag, const char* data, int length, int* written) {
+  if (!IsOpen() || length <= 0 || data == nullptr) {
+    if (written) *written = 0;
+    return 0;
+  }
+  if (!openSync_) return QueueWrite(tag, data, length, written);
+
+  const std::uint32_t start = calls_.TickCount();
+  const std::uint32_t limit = WriteTimeLimit(static_cast<std::uint32_t>(length), Timeouts.WriteMultiplier,
+                                             Timeouts.WriteConstant);
+  const auto size = static_cast<std::uint32_t>(length);
+  std::uint32_t total = 0;
+  for (;;) {
+    const std::uint32_t remaining = size - total;
+    std::uint32_t n = 0;
+    const std::uint32_t error = calls_.WriteFile(active_.load(), data + total, remaining, n, nullptr);
+    if (error == win::ErrorSemTimeout) {
+      // The driver gave up; its own count says how much of this attempt went out.
+      n = Transferred(active_.load());
+    }
+    total += std::min(n, remaining);
+    if (error == win::DeviceOk || error == win::ErrorSemTimeout || total == size) break;
+    calls_.Sleep(SyncRetryPauseMs);
+    if (TicksSince(start, calls_.TickCount()) >= limit) break;
+  }
+  if (written) *written = static_cast<int>(total);
+  const int result = total == size ? 1 : 0;
+  NotifyWriteProgress(tag, static_cast<int>(total), result);
+  return result;
+}
+
+int TQXUSB::Read(void* buffer, int length, int* got) {
+  if (got) *got = 0;
+  if (!IsOpen() || length <= 0 || buffer == nullptr) return 0;
+  if (!openSync_) return TakeInput(buffer, length, got);
+  std::uint32_t n = 0;
+  // The result of the call says nothing the count does not.
+  calls_.ReadFile(active_.load(), buffer, static_cast<std::uint32_t>(length), n, nullptr);
+  n = std::min(n, static_cast<std::uint32_t>(length));
+  if (got) *got = static_cast<int>(n);
+  return n == static_cast<std::uint32_t>(length) ? 1 : 0;
+}
+
+int TQXUSB::Close() {
+  if (!IsOpen()) {
+    ReleaseHandles();
+    return 1;
+  }
+  calls_.Sleep(ClosePauseMs);
+  try {
+    ClearInput();
+    ClearOutput();
+    StopWorkers();
+    // Both channels go, whichever the channel mode now names: a port that is closed
+    // holds no handle.
+    ReleaseHandles();
+    NotifyClosed();
+  } catch (...) {
+    return 0;
+  }
+  return 1;
+}
+
+int TQXUSB::DeviceRequest() {
+  if (!IsOpen()) return 0;
+  std::uint8_t in[4] = {};
+  std::uint8_t out[4] = {};
+  return Control(vusb::DeviceRequest, in, sizeof in, out, sizeof out) ? 1 : 0;
+}
+
+int TQXUSB::GetDeviceInfo(void* info) {
+  auto* record = static_cast<DeviceInfo*>(info);
+  if (record == nullptr) return 0;
+  record->DeviceVersion.clear();
+  record->DriverVersion.clear();
+  record->SecondString.clear();
+  record->ThirdString.clear();
+  record->ExtraString.clear();
+  record->StatusFlag = 0;
+  if (!IsOpen()) return 0;
+  std::uint32_t returned = 0;
+
+  unsigned char descriptor[18] = {};
+  if (Control(vusb::GetDeviceDescriptor, nullptr, 0, descriptor, sizeof descriptor, &returned)) {
+    record->DeviceVersion = DeviceVersionFromDescriptor(descriptor, std::min<std::uint32_t>(returned, sizeof descriptor));
+  }
+  std::uint8_t version[4] = {};
+  if (Control(vusb::GetDriverVersion, nullptr, 0, version, sizeof version, &returned) && returned >= sizeof version) {
+    const std::uint32_t v = static_cast<std::uint32_t>(version[0]) | static_cast<std::uint32_t>(version[1]) << 8 |
+                            static_cast<std::uint32_t>(version[2]) << 16 | static_cast<std::uint32_t>(version[3]) << 24;
+    record->DriverVersion = VersionText(v >> 8, v & 0xFF);
+  }
+  unsigned char strings[1024] = {};
+  if (Control(vusb::GetStringDescriptors, nullptr, 0, strings, sizeof strings, &returned)) {
+    StringsFromDescriptorRun(strings, std::min<std::uint32_t>(returned, sizeof strings), record->SecondString,
+                             record->ThirdString);
+    unsigned char extra[512] = {};
+    if (Control(vusb::GetStringDescriptor, nullptr, 0, extra, sizeof extra, &returned)) {
+      record->ExtraString = StringFromDescriptor(extra, std::min<std::uint32_t>(returned, sizeof extra));
+    }
+  }
+  std::uint8_t state[4] = {};
+  if (Control(vusb::GetDeviceState, nullptr, 0, state, sizeof state, &returned) && returned >= 1) {
+    UsbStatusFromDeviceState(state[0], record->StatusFlag, record->StatusCode);
+  }
+  return 0;
+}
+
+int TQXUSB::IsOpen() { return IsValidHandle(active_.load()) ? 1 : 0; }
+
+int TQXUSB::IsReady() {
+  if (!IsOpen()) return 0;
+  std::uint8_t status[2] = {};
+  std::uint32_t returned = 0;
+  if (!Control(vusb::GetStatus, nullptr, 0, status, sizeof status, &returned)) return 0;
+  return (status[0] & vusb::StatusBusy) ? 0 : 1;
+}
+
+int TQXUSB::CheckDevicePresent() {
+  if (!IsOpen()) return 0;
+  std::uint8_t status[4] = {};
+  return Control(vusb::GetStatus, nullptr, 0, status, sizeof status) ? 1 : 0;
+}
+
+std::intptr_t TQXUSB::GetHandle() { return reinterpret_cast<std::intptr_t>(active_.load()); }
+
+int TQXUSB::Configure(const PortSettings* settings) {
+  if (settings == nullptr) return 0;
+  DeviceNumber = VendorDeviceNumber(settings->DeviceNumber);
+  const int qd = QdSelected(settings->Channel);
+  if (!qx_.Valid()) {
+    UseQdChannel = qd;
+  } else if (qd == 1 && qd_.Valid()) {
+    UseQdChannel = 1;
+    active_ = qd_.Get();
+  } else {
+    UseQdChannel = 0;
+    active_ = qx_.Get();
+  }
+  ChannelMode = ChannelModeFor(settings->Channel);
+  Timeouts = {settings->ReadTimeoutMultiplier, settings->ReadTimeoutConstant, settings->WriteTimeoutMultiplier,
+              settings->WriteTimeoutConstant};
+  if (!IsOpen()) {
+    SetSyncMode(settings->SyncMode);
+    return 1;
+  }
+  if (qx_.Valid() && !SendTimeouts(qx_.Get())) return 0;
+  if (qd_.Valid() && !SendTimeouts(qd_.Get())) return 0;
+  return 1;
+}
+
+int TQXUSB::SetSyncMode(int sync) { return SyncMode = sync; }
+
+int TQXUSB::SetHandshakeBypass(int on) {
+  if (!IsOpen()) return 0;
+  if (on != 0) {
+    const std::uint8_t bypass[2] = {0x02, 0x00};
+    return Control(vusb::SetControl, bypass, sizeof bypass, nullptr, 0) ? 1 : 0;
+  }
+  const std::uint8_t normal[2] = {0x00, 0x00};
+  const std::uint32_t start = calls_.TickCount();
+  for (;;) {
+    if (!Control(vusb::SetControl, normal, sizeof normal, nullptr, 0)) return 0;
+    std::uint8_t status[4] = {};
+    if (!Control(vusb::GetStatus, nullptr, 0, status, sizeof status)) return 0;
+    if ((status[0] & vusb::StatusHeld) == 0) return 1;
+    // A driver that never lets the held data go must not hang the caller.
+    if (TicksSince(start, calls_.TickCount()) >= HandshakeReleaseLimitMs) return 0;
+    calls_.Sleep(1);
+  }
+}
+
+}  // namespace qx

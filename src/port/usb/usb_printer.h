@@ -1,0 +1,105 @@
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+
+#include "port/qxccc.h"
+#include "port/usb/usb_device.h"
+#include "port/usb/usb_rules.h"
+
+namespace qx {
+
+// One printer behind the operating system's USB printing driver: the n-th present USB
+// printer interface, opened exclusively for overlapped I/O, written with a time limit
+// and the printer's vendor requests around each write, read in whole 512-byte units
+// with the surplus kept for the following reads.
+class QX_USBPrinterClass {
+ public:
+  explicit QX_USBPrinterClass(DeviceCalls& calls);
+  QX_USBPrinterClass(const QX_USBPrinterClass&) = delete;
+  QX_USBPrinterClass& operator=(const QX_USBPrinterClass&) = delete;
+  ~QX_USBPrinterClass();
+
+  // Opens the interface at DeviceIndex, or `path` when one is given. 1 also when open.
+  int Open(const char* path = nullptr);
+  // 1 when the write was handed over or timed out as the printer was told; `count` is
+  // then what the printer reports it took (judge success by it). 0 when a request was
+  // refused; `count` is then 0.
+  int Write(const char* data, int length, std::uint32_t& count);
+  // Hands out kept bytes first, else reads one unit (or whole units). 1 also when fewer
+  // bytes (or none) came; 0 only for a bad request or a closed device with nothing kept.
+  int Read(void* buffer, int length, int& got);
+  int Close();
+  // The vendor requests through the two printer-class controls.
+  bool SetCommand(std::uint8_t request);
+  bool GetCommand(std::uint8_t request, std::uint32_t& answer);
+  bool DeviceOpen() const { return handle_.Valid(); }
+  // The diagnostic listing of the present USB printer interfaces.
+  void ListDevices(std::FILE* out);
+  int PendingCount() const { return pendingCount_; }
+
+  std::uint32_t WriteTimeoutConstant = 2000;
+  std::uint32_t WriteTimeoutMultiplier = 0;
+  int DeviceIndex = 0;
+
+  // A read that the driver keeps pending this long is cancelled; what came so far is
+  // kept. The reply reader polls byte by byte with its own limit, so a short wait here
+  // costs nothing.
+  static constexpr std::uint32_t PendingReadLimitMs = 100;
+  static constexpr int ListingSlots = 64;
+
+ private:
+  // One overlapped read into `buffer`, bounded by PendingReadLimitMs; bytes read.
+  std::uint32_t Transfer(void* buffer, std::uint32_t size);
+  // Cancels the write in flight on the write record and waits until it has ended.
+  void CancelWrite();
+
+  DeviceCalls& calls_;
+  SeamHandle handle_;
+  SeamHandle writeEvent_;
+  SeamHandle readEvent_;
+  DeviceOverlapped writeRecord_{};
+  DeviceOverlapped readRecord_{};
+  bool writeInFlight_ = false;
+  std::uint8_t unit_[usbprint::ReadUnit] = {};
+  std::uint8_t pending_[usbprint::ReadUnit] = {};
+  int pendingCount_ = 0;
+};
+
+// Port kind 4: a thin shell over its QX_USBPrinterClass. No workers, no queues, no
+// notifications; reads and writes run on the caller's thread.
+class TQXUSBPRN : public TQXCCC {
+ public:
+  TQXUSBPRN(int portId, DeviceCalls& calls);
+  ~TQXUSBPRN() override;
+
+  int Open() override;
+  int Write(int tag, const char* data, int length, int* written) override;
+  int Read(void* buffer, int length, int* got) override;
+  int Close() override;
+  int DeviceRequest() override;
+  // Takes no record: writes the device listing to standard output. Always 0.
+  int GetDeviceInfo(void* info) override;
+  int IsOpen() override { return 0; }
+  int IsReady() override { return 1; }
+  std::intptr_t GetHandle() override { return 0; }
+  int Configure(const PortSettings* settings) override;
+  int SetSyncMode(int sync) override { return sync; }
+  int GetOutputPending() override { return 0; }
+  void ClearOutput() override {}
+  void ResumeOutput() override {}
+  void SuspendOutput() override {}
+  int GetOutputBlockSize() override { return 0; }
+  int SetOutputBlockSize(int) override { return 1; }
+  int GetInputAvailable() override { return 0; }
+  void ClearInput() override {}
+  void ResumeInput() override {}
+  void SuspendInput() override {}
+  int GetInputBlockSize() override { return 0; }
+  int SetInputBlockSize(int) override { return 1; }
+  int SetHandshakeBypass(int) override { return 0; }
+
+  QX_USBPrinterClass UsbPrinterDevice;
+};
+
+}  // namespace qx
