@@ -1,0 +1,180 @@
+// Load: a soak of 1000 Get exchanges on the vendor USB kind against the simulated
+// printer, with no growth of the process's handles or memory and none of the driver's
+// handles left open; and queued writes on both USB kinds, where every byte an
+// asynchronous Write accepted reaches the printer exactly once, in order, through
+// short device writes, driver time-outs and failed writes.
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <string>
+#include <vector>
+
+#include "app/fake_host.h"
+#include "app/main_window_logic.h"
+#include "port/placeholder_port.h"
+#include "port/usb/usb_port.h"
+#include "port/usb/usb_printer.h"
+#include "process_resources.h"
+#include "support/memory_port.h"
+#include "usb/simulated_usb.h"
+
+namespace qx {
+namespace {
+
+using test::FakeHost;
+using test::SimClock;
+using test::SimUsbPrintDriver;
+using test::SimVendorUsbDriver;
+
+class HostTime final : public test::SimTime {
+ public:
+  explicit HostTime(FakeHost& host) : host_(host) {}
+  std::int64_t Now() const override { return host_.now; }
+  void Sleep(std::uint32_t ms) override { host_.now += ms; }
+
+ private:
+  FakeHost& host_;
+};
+
+TEST(Soak, AThousandGetsLeaveNoHandlesOrMemoryBehind) {
+  FakeHost host;
+  HostTime time{host};
+  SimClock clock{time};
+  sim::PrinterEngine engine{clock};
+  SimVendorUsbDriver vendor{time, engine};
+  PortTable table{[&](int kind) -> std::unique_ptr<TQXCCC> {
+    if (kind == KindVendorUsb) return std::make_unique<TQXUSB>(kind, vendor);
+    return std::make_unique<TPlaceholderPort>(kind, kind);
+  }};
+  MainWindowLogic logic{table, host};
+  vendor.AddDevice(0);
+  logic.CreatePorts(nullptr);
+  logic.AddUsbDevices({0}, {});
+  logic.SelectPort(0);
+  logic.PortComboBoxChange();
+
+  int succeeded = 0;
+  auto runGets = [&](int count) {
+    for (int i = 0; i < count; ++i) {
+      host.events.clear();
+      logic.GetButtonClick();
+      if (host.Boxes() == std::vector<std::string>{"box Information (information icon): " +
+                                                   std::string(MessageGetSucceeded)}) {
+        ++succeeded;
+      }
+      // The simulated printer and driver keep records of their own; they are not the
+      // utility's.
+      engine.ClearLog();
+      vendor.ClearLog();
+      vendor.Change(0, [](test::VendorDevice& d) {
+        d.ReadSizes.clear();
+        d.ReadSizes.shrink_to_fit();
+      });
+    }
+  };
+  // Warm up first: allocators and the sanitizers' own tables settle.
+  runGets(100);
+  const long handlesBefore = test::OpenHandleCount();
+  const std::size_t memoryBefore = test::HeapBytes();
+  runGets(1000);
+  const long handlesAfter = test::OpenHandleCount();
+  const std::size_t memoryAfter = test::HeapBytes();
+
+  EXPECT_EQ(succeeded, 1100);
+  EXPECT_EQ(vendor.OpenHandles(), 0);
+  ASSERT_GT(handlesBefore, 0);
+  EXPECT_LE(handlesAfter, handlesBefore);
+  // A leak of 64 bytes per exchange would show; the working set under Windows moves
+  // by pages, hence the larger allowance there.
+  EXPECT_LT(memoryAfter, memoryBefore + test::HeapAllowance)
+      << "memory " << memoryBefore << " -> " << memoryAfter << " bytes";
+  logic.DestroyPorts();
+}
+
+// The printer-class kind's driver completes writes and reads after some polls; its
+// workers poll on a fake clock whose sleeps also yield.
+class QueuedWriteTest : public ::testing::Test {
+ protected:
+  test::FakeTime time{true};
+  SimClock clock{time};
+  sim::PrinterEngine engine{clock};
+
+  // Writes `total` bytes in chunks of varying sizes, each retried while the queue is
+  // full; returns what was accepted, in order.
+  std::string WriteAll(TQXCCC& port, int total) {
+    std::string accepted;
+    int chunk = 1;
+    const auto end = SteadyMilliseconds() + 20000;
+    while (static_cast<int>(accepted.size()) < total && SteadyMilliseconds() < end) {
+      std::string data;
+      for (int i = 0; i < chunk; ++i) data.push_back(static_cast<char>('A' + (accepted.size() + i) % 26));
+      int written = -1;
+      if (port.Write(chunk % 7, data.data(), chunk, &written) == 1) {
+        EXPECT_EQ(written, chunk);
+        accepted += data;
+        chunk = chunk * 3 % 1500 + 1;
+      } else {
+        EXPECT_EQ(written, 0);
+        time.Sleep(1);
+      }
+    }
+    return accepted;
+  }
+};
+
+TEST_F(QueuedWriteTest, VendorDriverEveryAcceptedByteArrivesOnce) {
+  SimVendorUsbDriver driver{time, engine};
+  driver.AddDevice(0);
+  TQXUSB port{KindVendorUsb, driver};
+  PortSettings s;
+  s.PortType = KindVendorUsb;
+  s.SyncMode = 0;
+  s.ReadTimeoutConstant = 10;
+  s.WriteTimeoutConstant = 2000;
+  ASSERT_EQ(port.Configure(&s), 1);
+  ASSERT_EQ(port.Open(), 1);
+  driver.Change(0, [](test::VendorDevice& d) {
+    d.MaxPerWrite = 300;
+    d.SemTimeoutWrites = 5;
+    d.SemTransferred = 17;
+    d.FailWrites = 3;
+  });
+  const std::string accepted = WriteAll(port, 40000);
+  ASSERT_GE(accepted.size(), 40000u);
+  ASSERT_TRUE(test::WaitUntil(
+      [&] { return port.GetOutputPending() == 0 && engine.HostBytes().size() >= accepted.size(); }));
+  SleepMilliseconds(20);  // nothing more may follow
+  EXPECT_TRUE(engine.HostBytes() == accepted) << engine.HostBytes().size() << " bytes arrived";
+  EXPECT_EQ(port.Close(), 1);
+  EXPECT_EQ(driver.OpenHandles(), 0);
+}
+
+TEST_F(QueuedWriteTest, PrinterClassEveryAcceptedByteArrivesOnce) {
+  SimUsbPrintDriver driver{time, engine};
+  driver.AddPrinter();
+  TQXUSBPRN port{KindUsbPrinter, driver};
+  PortSettings s;
+  s.PortType = KindUsbPrinter;
+  s.SyncMode = 0;
+  s.ReadTimeoutMultiplier = 50;
+  s.ReadTimeoutConstant = 100;
+  s.WriteTimeoutConstant = 2000;
+  ASSERT_EQ(port.Configure(&s), 1);
+  ASSERT_EQ(port.Open(), 1);
+  driver.Change(0, [](test::UsbPrinter& p) {
+    p.WritePolls = 2;
+    p.StallWrites = 2;  // told, counted, reset and sent again
+  });
+  const std::string accepted = WriteAll(port, 20000);
+  ASSERT_GE(accepted.size(), 20000u);
+  ASSERT_TRUE(test::WaitUntil(
+      [&] { return port.GetOutputPending() == 0 && engine.HostBytes().size() >= accepted.size(); }));
+  SleepMilliseconds(20);
+  EXPECT_TRUE(engine.HostBytes() == accepted) << engine.HostBytes().size() << " bytes arrived";
+  EXPECT_EQ(port.Close(), 1);
+  EXPECT_EQ(driver.OpenHandles(), 0);
+}
+
+}  // namespace
+}  // namespace qx
