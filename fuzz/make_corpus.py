@@ -70,3 +70,17 @@ write("dos_device_list_fuzz", "spooler_then_device", struct.pack(">H", len(pipe 
 write("dos_device_list_fuzz", "plain", struct.pack(">H", len(serial) + 1) + serial + b"\0")
 write("dos_device_list_fuzz", "claims_more", struct.pack(">H", 5000) + pipe + serial)
 write("dos_device_list_fuzz", "only_pipe", struct.pack(">H", len(pipe) + 1) + pipe + b"\0\xff" + pipe)
+
+
+def zemak(letter, result, data, target=(0, 0), function=0):
+    return (b"ZEMAK" + letter + bytes(target) + struct.pack(">HHH", function, result, len(data)) + data)
+
+
+extended = bytearray(80)
+extended[61] = 0x04
+write("search_reply_fuzz", "plain", zemak(b"p", 0, b"NX-L100 QX-K40VII\0"))
+write("search_reply_fuzz", "extended", zemak(b"p", 0xE000, bytes(extended)))
+write("search_reply_fuzz", "extended_short", zemak(b"p", 0xE000, bytes(40)))
+write("search_reply_fuzz", "request_echo", zemak(b"P", 0, b""))
+write("search_reply_fuzz", "wrong_length", zemak(b"p", 0, b"NX-L")[:-1] + b"\x00\x09NX-L")
+write("search_reply_fuzz", "status", zemak(b"s", 0, b"\x00\x01", target=(3, 0)))
