@@ -51,7 +51,7 @@ const char* Name(Exchange e) { return e == Exchange::Get ? "Get" : e == Exchange
 constexpr int VendorItem = 0;
 constexpr int PrinterItem = 1;
 
-class FaultTest : public ::testing::Test {
+class ReliabilityFaults : public ::testing::Test {
  protected:
   FakeHost host;
   HostTime time{host};
@@ -142,7 +142,7 @@ class FaultTest : public ::testing::Test {
 // reads before it and the poll that runs past the limit (each a driver read time-out).
 constexpr std::int64_t OneReplyLimit = 2000 + 600;
 
-TEST_F(FaultTest, ASilentPrinterIsNotRecognisedWithinOneByteLimit) {
+TEST_F(ReliabilityFaults, ASilentPrinterIsNotRecognisedWithinOneByteLimit) {
   sim::ReplyFault silent;
   silent.Silent = true;
   engine.SetFaultForAll(silent);
@@ -158,7 +158,7 @@ TEST_F(FaultTest, ASilentPrinterIsNotRecognisedWithinOneByteLimit) {
   EXPECT_TRUE(engine.PrintedLines().empty());
 }
 
-TEST_F(FaultTest, AHangUpInTheMiddleOfAReply) {
+TEST_F(ReliabilityFaults, AHangUpInTheMiddleOfAReply) {
   struct Case {
     sim::Command Command;
     int After;
@@ -190,7 +190,7 @@ TEST_F(FaultTest, AHangUpInTheMiddleOfAReply) {
   EXPECT_EQ(host.Boxes(), std::vector<std::string>{Box(MessageGetSucceeded)});
 }
 
-TEST_F(FaultTest, ARestartLongerThanTheReopenAttempts) {
+TEST_F(ReliabilityFaults, ARestartLongerThanTheReopenAttempts) {
   // 40 s of waiting, then attempts at once and after 2, 4 and 6 s: a printer back after
   // 60 s misses all of them. The vendor driver's device is gone meanwhile, so the port
   // does not open again.
@@ -211,7 +211,7 @@ TEST_F(FaultTest, ARestartLongerThanTheReopenAttempts) {
   ExpectCleanEnd("printer class");
 }
 
-TEST_F(FaultTest, ADevicePulledOutDuringAnExchange) {
+TEST_F(ReliabilityFaults, ADevicePulledOutDuringAnExchange) {
   for (int item : {VendorItem, PrinterItem}) {
     const std::string what = "item " + std::to_string(item);
 

@@ -37,7 +37,7 @@ class HostTime final : public test::SimTime {
   FakeHost& host_;
 };
 
-TEST(Soak, AThousandGetsLeaveNoHandlesOrMemoryBehind) {
+TEST(ReliabilitySoak, AThousandGetsLeaveNoHandlesOrMemoryBehind) {
   FakeHost host;
   HostTime time{host};
   SimClock clock{time};
@@ -94,7 +94,7 @@ TEST(Soak, AThousandGetsLeaveNoHandlesOrMemoryBehind) {
 
 // The printer-class kind's driver completes writes and reads after some polls; its
 // workers poll on a fake clock whose sleeps also yield.
-class QueuedWriteTest : public ::testing::Test {
+class ReliabilityQueuedWrites : public ::testing::Test {
  protected:
   test::FakeTime time{true};
   SimClock clock{time};
@@ -123,7 +123,7 @@ class QueuedWriteTest : public ::testing::Test {
   }
 };
 
-TEST_F(QueuedWriteTest, VendorDriverEveryAcceptedByteArrivesOnce) {
+TEST_F(ReliabilityQueuedWrites, VendorDriverEveryAcceptedByteArrivesOnce) {
   SimVendorUsbDriver driver{time, engine};
   driver.AddDevice(0);
   TQXUSB port{KindVendorUsb, driver};
@@ -150,7 +150,7 @@ TEST_F(QueuedWriteTest, VendorDriverEveryAcceptedByteArrivesOnce) {
   EXPECT_EQ(driver.OpenHandles(), 0);
 }
 
-TEST_F(QueuedWriteTest, PrinterClassEveryAcceptedByteArrivesOnce) {
+TEST_F(ReliabilityQueuedWrites, PrinterClassEveryAcceptedByteArrivesOnce) {
   SimUsbPrintDriver driver{time, engine};
   driver.AddPrinter();
   TQXUSBPRN port{KindUsbPrinter, driver};
