@@ -1,0 +1,142 @@
+#!/usr/bin/env bash
+# addport_netns.sh setup|cleanup STATE_DIR
+# addport_netns.sh run STATE_DIR PROGRAM ARGS...
+# addport_netns.sh run-search STATE_DIR QXSIM PROGRAM ARGS...
+#
+# Test fixture of the Add Port dialog. Showing the dialog broadcasts a network search
+# from every local address, so its tests run in a network namespace of their own, with
+# a Wine server of their own started inside it (on a copy of the project's prefix, so
+# that the tests running meanwhile keep theirs). The namespace has loopback and two
+# veth links to two more namespaces, one simulated printer each; the printers run only
+# for `run-search`. The dialog side holds two addresses on the first link, so the first
+# printer answers it twice. The copy of the prefix maps COM3, COM5 and LPT2 (to
+# /dev/null) and no other COM or LPT name.
+# A run exits 77 (skipped) when the fixture could not make the namespaces.
+set -u
+source "$(dirname "$0")/../../scripts/lib.sh"
+action=$1
+state=$2
+shift 2
+
+id=$(printf '%s' "$state" | cksum | cut -d' ' -f1)
+id=${id: -6}
+ns=qxap$id          # the dialog's namespace
+ns1=qxap${id}p1     # first printer
+ns2=qxap${id}p2     # second printer
+net=10.$((10#${id: -2} + 100))  # 10.N.1.0/24 and 10.N.2.0/24
+prefix=$state/prefix
+
+in_ns() { ip netns exec "$ns" "$@"; }
+
+stop_wine() {
+  [ -d "$prefix" ] || return 0
+  WINEPREFIX=$prefix "$WINESERVER64" -k >/dev/null 2>&1
+  WINEPREFIX=$prefix "$WINESERVER64" -w >/dev/null 2>&1
+}
+
+start_wine() {
+  WINEPREFIX=$prefix in_ns "$WINESERVER64" -p </dev/null >/dev/null 2>&1
+  WINEPREFIX=$prefix in_ns "$WINE64" cmd /c exit </dev/null >/dev/null 2>&1
+}
+
+cleanup() {
+  if [ -f "$state/printers" ]; then
+    while read -r pid; do kill "$pid" 2>/dev/null; done <"$state/printers"
+  fi
+  stop_wine
+  for n in "$ns" "$ns1" "$ns2"; do ip netns del "$n" 2>/dev/null; done
+  rm -rf "$state"
+}
+
+setup() {
+  cleanup
+  mkdir -p "$state"
+  if ! ip netns add "$ns" 2>/dev/null; then
+    qx_log "addport_netns: network namespaces are not permitted here; the dialog tests are skipped"
+    touch "$state/skip"
+    return 0
+  fi
+  ip netns add "$ns1" && ip netns add "$ns2" || return 1
+  in_ns ip link set lo up || return 1
+  local i
+  for i in 1 2; do
+    local peer=qxap${id}p$i
+    ip link add "qa${id}d$i" type veth peer name "qa${id}p$i" || return 1
+    ip link set "qa${id}d$i" netns "$ns" && ip link set "qa${id}p$i" netns "$peer" || return 1
+    in_ns ip addr add "$net.$i.1/24" dev "qa${id}d$i" || return 1
+    in_ns ip link set "qa${id}d$i" up || return 1
+    ip netns exec "$peer" ip addr add "$net.$i.2/24" dev "qa${id}p$i" || return 1
+    ip netns exec "$peer" ip link set "qa${id}p$i" up || return 1
+    ip netns exec "$peer" ip link set lo up || return 1
+  done
+  in_ns ip addr add "$net.1.3/24" dev "qa${id}d1" || return 1
+
+  # The prefix copy: files linked, the registry (which Wine rewrites) copied.
+  cp -al "$WINEPREFIX" "$prefix" || return 1
+  local f
+  for f in "$prefix"/*.reg; do cp --remove-destination "$WINEPREFIX/$(basename "$f")" "$f" || return 1; done
+  find "$prefix/dosdevices" -maxdepth 1 \( -name 'com*' -o -name 'lpt*' \) -exec rm -f {} +
+  {
+    echo "REGEDIT4"
+    echo
+    echo "[-HKEY_LOCAL_MACHINE\\Software\\Wine\\Ports]"
+    echo
+    echo "[HKEY_LOCAL_MACHINE\\Software\\Wine\\Ports]"
+    local n
+    for n in $(seq 1 32); do
+      case $n in
+        3|5) echo "\"COM$n\"=\"/dev/null\"" ;;
+        *) echo "\"COM$n\"=\"\"" ;;
+      esac
+    done
+    for n in $(seq 1 8); do
+      case $n in
+        2) echo "\"LPT$n\"=\"/dev/null\"" ;;
+        *) echo "\"LPT$n\"=\"\"" ;;
+      esac
+    done
+  } >"$state/ports.reg"
+  start_wine
+  WINEPREFIX=$prefix in_ns "$WINE64" regedit /S "Z:${state//\//\\}\\ports.reg" </dev/null >/dev/null 2>&1
+  stop_wine
+  start_wine
+  local n
+  for n in $(seq 100); do [ -L "$prefix/dosdevices/com5" ] && break; sleep 0.1; done
+  [ -L "$prefix/dosdevices/com5" ] || { qx_log "addport_netns: COM5 not mapped"; return 1; }
+}
+
+run() {
+  [ -f "$state/skip" ] && { echo "network namespaces not permitted: skipped"; exit 77; }
+  [ -d "$prefix" ] || { qx_log "addport_netns: no fixture (run the Setup test)"; exit 1; }
+  WINEPREFIX=$prefix in_ns "$WINE64" "$@"
+}
+
+run_search() {
+  [ -f "$state/skip" ] && { echo "network namespaces not permitted: skipped"; exit 77; }
+  local qxsim=$1
+  shift
+  [ -x "$qxsim" ] || { echo "no native qxsim at $qxsim: skipped"; exit 77; }
+  local i pids=()
+  for i in 1 2; do
+    # Bound to the wildcard address: the search is a broadcast. Ends by itself.
+    ip netns exec "qxap${id}p$i" "$qxsim" --address 0.0.0.0 --no-tcp --lifetime 60 \
+      </dev/null >"$state/printer$i.log" 2>&1 &
+    pids+=($!)
+    echo $! >>"$state/printers"
+  done
+  sleep 0.3
+  QX_ADDPORT_PRINTERS="$net.1.2,$net.2.2" WINEPREFIX=$prefix in_ns "$WINE64" "$@"
+  local rc=$?
+  kill "${pids[@]}" 2>/dev/null
+  wait "${pids[@]}" 2>/dev/null
+  rm -f "$state/printers"
+  return $rc
+}
+
+case "$action" in
+  setup) setup ;;
+  cleanup) cleanup ;;
+  run) run "$@" ;;
+  run-search) run_search "$@" ;;
+  *) qx_log "usage: addport_netns.sh setup|cleanup|run|run-search STATE_DIR ..."; exit 2 ;;
+esac
