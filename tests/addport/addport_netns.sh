@@ -9,8 +9,8 @@
 # that the tests running meanwhile keep theirs). The namespace has loopback and two
 # veth links to two more namespaces, one simulated printer each; the printers run only
 # for `run-search`. The dialog side holds two addresses on the first link, so the first
-# printer answers it twice. The copy of the prefix maps COM3, COM5 and LPT2 (to
-# /dev/null) and no other COM or LPT name.
+# printer answers it twice. The copy of the prefix maps COM3, COM5 and LPT2 and no
+# other COM or LPT name.
 # A run exits 77 (skipped) when the fixture could not make the namespaces.
 set -u
 source "$(dirname "$0")/../../scripts/lib.sh"
@@ -82,19 +82,10 @@ setup() {
     echo "[-HKEY_LOCAL_MACHINE\\Software\\Wine\\Ports]"
     echo
     echo "[HKEY_LOCAL_MACHINE\\Software\\Wine\\Ports]"
-    local n
-    for n in $(seq 1 32); do
-      case $n in
-        3|5) echo "\"COM$n\"=\"/dev/null\"" ;;
-        *) echo "\"COM$n\"=\"\"" ;;
-      esac
-    done
-    for n in $(seq 1 8); do
-      case $n in
-        2) echo "\"LPT$n\"=\"/dev/null\"" ;;
-        *) echo "\"LPT$n\"=\"\"" ;;
-      esac
-    done
+    # A serial device of the machine would otherwise take a free COM name: give it one.
+    if [ -e /dev/ttyS0 ]; then echo '"COM3"="/dev/ttyS0"'; else echo '"COM3"="/dev/null"'; fi
+    echo '"COM5"="/dev/null"'
+    echo '"LPT2"="/dev/null"'
   } >"$state/ports.reg"
   start_wine
   WINEPREFIX=$prefix in_ns "$WINE64" regedit /S "Z:${state//\//\\}\\ports.reg" </dev/null >/dev/null 2>&1
