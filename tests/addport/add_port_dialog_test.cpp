@@ -18,6 +18,7 @@
 #include "app/fake_host.h"
 #include "dialog_driver.h"
 #include "fake_net_printer_search.h"
+#include "usb/root_devices.h"
 
 namespace qx {
 namespace {
@@ -221,6 +222,28 @@ TEST_F(AddPortDialog, EmptyUsbListAddsNothing) {
     Click(dialog, IdButton1);
   });
   EXPECT_EQ(logic_.Ports().Count(), 0);
+}
+
+TEST_F(AddPortDialog, UsbPageNumbersBothClassesInOneRun) {
+  test::RootDevices devices;
+  ASSERT_FALSE(devices.Add(test::ToGuid(VendorUsbInterfaceClass)).empty());
+  ASSERT_FALSE(devices.Add(test::ToGuid(UsbPrintInterfaceClass)).empty());
+  ASSERT_FALSE(devices.Add(test::ToGuid(UsbPrintInterfaceClass)).empty());
+  for (int pick : {2, 0}) {
+    AddPort([&](HWND dialog) {
+      EXPECT_EQ(ListItems(dialog, IdComboBox31), (std::vector<std::string>{"USB-000", "USB PRN-001", "USB PRN-002"}));
+      EXPECT_EQ(Selection(dialog, IdComboBox31), 0);
+      ChooseItem(dialog, IdComboBox31, pick);
+      Click(dialog, IdButton1);
+    });
+  }
+  ASSERT_EQ(logic_.Ports().Count(), 2);
+  EXPECT_EQ(logic_.Ports().Name(0), "USB PRN-002");
+  EXPECT_EQ(logic_.Ports().Entry(0).PortType, KindUsbPrinter);
+  EXPECT_EQ(logic_.Ports().Entry(0).DeviceNumber, 1);  // the second printer-class interface
+  EXPECT_EQ(logic_.Ports().Name(1), "USB-000");
+  EXPECT_EQ(logic_.Ports().Entry(1).PortType, KindVendorUsb);
+  EXPECT_EQ(logic_.Ports().Entry(1).DeviceNumber, 0);
 }
 
 TEST_F(AddPortDialog, OctetFieldsAreCorrectedWhenTheFocusLeaves) {
