@@ -3,7 +3,6 @@
 #include <commctrl.h>
 
 #include <cstring>
-#include <exception>
 
 #include "port/usb/usb_device.h"
 
@@ -370,7 +369,7 @@ LRESULT CALLBACK TAddPortForm::WindowProc(HWND window, UINT message, WPARAM wPar
   if (!form) return DefWindowProcA(window, message, wParam, lParam);
   try {
     return form->Handle(message, wParam, lParam);
-  } catch (const std::exception&) {
+  } catch (...) {
     // Nothing may unwind through the system's code.
     return DefWindowProcA(window, message, wParam, lParam);
   }

@@ -6,10 +6,10 @@
 # Test fixture of the Add Port dialog. Showing the dialog broadcasts a network search
 # from every local address, so its tests run in a network namespace of their own, with
 # a Wine server of their own started inside it (on a copy of the project's prefix, so
-# that the tests running meanwhile keep theirs). The namespace has loopback and two
-# veth links to two more namespaces, one simulated printer each; the printers run only
-# for `run-search`. The dialog side holds two addresses on the first link, so the first
-# printer answers it twice. The copy of the prefix maps COM3, COM5 and LPT2 and no
+# that the tests running meanwhile keep theirs). The namespace has loopback and veth
+# links to two more namespaces, one simulated printer each; the printers run only for
+# `run-search`. The first printer is reached over two links and answers over both from
+# the same address. The copy of the prefix maps COM3, COM5 and LPT2 and no
 # other COM or LPT name.
 # A run exits 77 (skipped) when the fixture could not make the namespaces.
 set -u
@@ -69,7 +69,15 @@ setup() {
     ip netns exec "$peer" ip link set "qa${id}p$i" up || return 1
     ip netns exec "$peer" ip link set lo up || return 1
   done
-  in_ns ip addr add "$net.1.3/24" dev "qa${id}d1" || return 1
+  # A third link to the first printer, which answers over it from its own address
+  # again: the dialog gets that address twice.
+  ip link add "qa${id}d3" type veth peer name "qa${id}p3" || return 1
+  ip link set "qa${id}d3" netns "$ns" && ip link set "qa${id}p3" netns "$ns1" || return 1
+  in_ns ip addr add "$net.3.1/24" dev "qa${id}d3" && in_ns ip link set "qa${id}d3" up || return 1
+  in_ns sysctl -qw net.ipv4.conf.all.rp_filter=0 "net.ipv4.conf.qa${id}d3.rp_filter=0" || return 1
+  ip netns exec "$ns1" ip addr add "$net.1.2/32" dev "qa${id}p3" || return 1
+  ip netns exec "$ns1" ip link set "qa${id}p3" up || return 1
+  ip netns exec "$ns1" ip route add "$net.3.0/24" dev "qa${id}p3" src "$net.1.2" || return 1
 
   # The prefix copy: files linked, the registry (which Wine rewrites) copied.
   cp -al "$WINEPREFIX" "$prefix" || return 1
@@ -110,7 +118,7 @@ run_search() {
   local i pids=()
   for i in 1 2; do
     # Bound to the wildcard address: the search is a broadcast. Ends by itself.
-    ip netns exec "qxap${id}p$i" "$qxsim" --address 0.0.0.0 --no-tcp --lifetime 60 \
+    ip netns exec "qxap${id}p$i" "$qxsim" --address 0.0.0.0 --no-tcp --lifetime 60 --log "$state/printer$i.wire" \
       </dev/null >"$state/printer$i.log" 2>&1 &
     pids+=($!)
     echo $! >>"$state/printers"
