@@ -19,7 +19,7 @@ state=$2
 shift 2
 
 id=$(printf '%s' "$state" | cksum | cut -d' ' -f1)
-id=${id: -6}
+id=$(printf '%06d' $((id % 1000000)))
 ns=qxap$id          # the dialog's namespace
 ns1=qxap${id}p1     # first printer
 ns2=qxap${id}p2     # second printer
@@ -45,18 +45,12 @@ cleanup() {
   fi
   stop_wine
   for n in "$ns" "$ns1" "$ns2"; do ip netns del "$n" 2>/dev/null; done
+  for n in 1 2 3; do ip link del "qa${id}d$n" 2>/dev/null; done
   rm -rf "$state"
 }
 
-setup() {
-  cleanup
-  mkdir -p "$state"
-  if ! ip netns add "$ns" 2>/dev/null; then
-    qx_log "addport_netns: network namespaces are not permitted here; the dialog tests are skipped"
-    touch "$state/skip"
-    return 0
-  fi
-  ip netns add "$ns1" && ip netns add "$ns2" || return 1
+make_networks() {
+  ip netns add "$ns" 2>/dev/null && ip netns add "$ns1" && ip netns add "$ns2" || return 1
   in_ns ip link set lo up || return 1
   local i
   for i in 1 2; do
@@ -74,10 +68,23 @@ setup() {
   ip link add "qa${id}d3" type veth peer name "qa${id}p3" || return 1
   ip link set "qa${id}d3" netns "$ns" && ip link set "qa${id}p3" netns "$ns1" || return 1
   in_ns ip addr add "$net.3.1/24" dev "qa${id}d3" && in_ns ip link set "qa${id}d3" up || return 1
-  in_ns sysctl -qw net.ipv4.conf.all.rp_filter=0 "net.ipv4.conf.qa${id}d3.rp_filter=0" || return 1
+  # Answers from the first printer's address arrive over both links.
+  in_ns sh -c "echo 0 >/proc/sys/net/ipv4/conf/all/rp_filter && echo 0 >/proc/sys/net/ipv4/conf/qa${id}d3/rp_filter" ||
+    return 1
   ip netns exec "$ns1" ip addr add "$net.1.2/32" dev "qa${id}p3" || return 1
   ip netns exec "$ns1" ip link set "qa${id}p3" up || return 1
   ip netns exec "$ns1" ip route add "$net.3.0/24" dev "qa${id}p3" src "$net.1.2" || return 1
+}
+
+setup() {
+  cleanup
+  mkdir -p "$state"
+  if ! make_networks 2>/dev/null; then
+    qx_log "addport_netns: network namespaces or veth links are not permitted here; the dialog tests are skipped"
+    for n in "$ns" "$ns1" "$ns2"; do ip netns del "$n" 2>/dev/null; done
+    touch "$state/skip"
+    return 0
+  fi
 
   # The prefix copy: files linked, the registry (which Wine rewrites) copied.
   cp -al "$WINEPREFIX" "$prefix" || return 1
