@@ -53,10 +53,10 @@ constexpr ControlSpec Controls[] = {
     {2, WC_BUTTONA, "Find", IdButton3, 240, 47, 56, 23, PushButton, false},
     // Ethernet
     {3, "STATIC", "IP Address", IdLabel4, 24, 52, 72, 16, SS_LEFT, true},
-    {3, WC_EDITA, "192", IdEdit1 + 0, 96, 48, 32, 21, Edit, true},
-    {3, WC_EDITA, "168", IdEdit1 + 1, 132, 48, 32, 21, Edit, true},
-    {3, WC_EDITA, "192", IdEdit1 + 2, 168, 48, 32, 21, Edit, true},
-    {3, WC_EDITA, "168", IdEdit1 + 3, 204, 48, 32, 21, Edit, true},
+    {3, WC_EDITA, "192", IdEdit1 + 0, 96, 48, 36, 21, Edit, true},
+    {3, WC_EDITA, "168", IdEdit1 + 1, 136, 48, 36, 21, Edit, true},
+    {3, WC_EDITA, "192", IdEdit1 + 2, 176, 48, 36, 21, Edit, true},
+    {3, WC_EDITA, "168", IdEdit1 + 3, 216, 48, 36, 21, Edit, true},
     {3, WC_COMBOBOXA, "", IdComboBox41, 96, 84, 140, 200, DropDownList, true},
     {3, WC_BUTTONA, "Find", IdButton4, 240, 83, 56, 23, PushButton, false},
     // Below the pages.

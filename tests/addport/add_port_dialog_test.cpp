@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
@@ -42,6 +43,42 @@ std::vector<std::string> SearchCalls() {
 int CountCalls(const std::string& name) {
   const auto calls = SearchCalls();
   return static_cast<int>(std::count(calls.begin(), calls.end(), name));
+}
+
+// Keeps a picture of the dialog as it is on the screen (a BMP beside the test program).
+void SaveScreenshot(HWND dialog, const std::string& file) {
+  RECT r{};
+  GetWindowRect(dialog, &r);
+  const int width = r.right - r.left;
+  const int height = r.bottom - r.top;
+  HDC screen = GetDC(nullptr);
+  HDC memory = CreateCompatibleDC(screen);
+  BITMAPINFO info{};
+  info.bmiHeader.biSize = sizeof info.bmiHeader;
+  info.bmiHeader.biWidth = width;
+  info.bmiHeader.biHeight = height;
+  info.bmiHeader.biPlanes = 1;
+  info.bmiHeader.biBitCount = 24;
+  info.bmiHeader.biCompression = BI_RGB;
+  void* bits = nullptr;
+  HBITMAP bitmap = CreateDIBSection(screen, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+  HGDIOBJ old = SelectObject(memory, bitmap);
+  BitBlt(memory, 0, 0, width, height, screen, r.left, r.top, SRCCOPY);
+  SelectObject(memory, old);
+  const DWORD rowBytes = ((width * 3 + 3) / 4) * 4;
+  BITMAPFILEHEADER header{};
+  header.bfType = 0x4D42;
+  header.bfOffBits = sizeof header + sizeof info.bmiHeader;
+  header.bfSize = header.bfOffBits + rowBytes * height;
+  if (FILE* out = std::fopen(file.c_str(), "wb")) {
+    std::fwrite(&header, sizeof header, 1, out);
+    std::fwrite(&info.bmiHeader, sizeof info.bmiHeader, 1, out);
+    std::fwrite(bits, rowBytes, height, out);
+    std::fclose(out);
+  }
+  DeleteObject(bitmap);
+  DeleteDC(memory);
+  ReleaseDC(nullptr, screen);
 }
 
 class AddPortDialog : public ::testing::Test {
@@ -334,6 +371,21 @@ TEST_F(AddPortDialog, SystemMenuCloseIsCancelAndTheFormIsReused) {
   DestroyAddPortForm();
   EXPECT_EQ(SearchCalls().back(), "Close");
   EXPECT_EQ(CountCalls("Close"), 1);
+}
+
+TEST_F(AddPortDialog, PicturesOfEachPage) {
+  AddPort([&](HWND dialog) {
+    for (AddPortPage page : {AddPortPage::Com, AddPortPage::Lpt, AddPortPage::Usb, AddPortPage::Ethernet}) {
+      ChoosePage(dialog, page);
+      RedrawWindow(dialog, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN | RDW_UPDATENOW);
+      Sleep(300);
+      static const char* names[] = {"com", "lpt", "usb", "ethernet"};
+      const std::string file = std::string("addport_") + names[static_cast<int>(page)] + ".bmp";
+      SaveScreenshot(dialog, file);
+      EXPECT_NE(GetFileAttributesA(file.c_str()), INVALID_FILE_ATTRIBUTES) << file;
+    }
+    Click(dialog, IdButton2);
+  });
 }
 
 TEST_F(AddPortDialog, DestroyingTheMainWindowClosesTheSearch) {
