@@ -291,7 +291,13 @@ void TAddPortForm::ButtonClick(int modalResult) {
     // corrected.
     for (int field = 0; field < 4; ++field) EditExit(field);
   }
+  EndModal(modalResult);
+}
+
+void TAddPortForm::EndModal(int modalResult) {
   modalResult_ = modalResult;
+  // A sent message is handled inside GetMessage, which would go on waiting: wake it.
+  PostThreadMessageA(GetCurrentThreadId(), WM_NULL, 0, 0);
 }
 
 void TAddPortForm::CloseSearch() {
@@ -399,13 +405,15 @@ LRESULT TAddPortForm::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
     }
     case WM_CLOSE:
       // The system menu's close is Cancel; the form stays for the next showing.
-      modalResult_ = ModalResultCancel;
+      EndModal(ModalResultCancel);
       return 0;
     case WM_HELP:
       return TRUE;
     case WM_DESTROY:
-      // The owner's destruction takes the form with it: stop the search first.
+      // The owner's destruction takes the form with it: stop the search first, and end
+      // a modal showing, which has nothing left to show.
       CloseSearch();
+      if (modalResult_ == 0) EndModal(ModalResultCancel);
       break;
     case WM_NCDESTROY: {
       HWND window = window_;

@@ -74,6 +74,7 @@ class TAddPortForm {
   void ComboBox41Change();
   void EditExit(int field);
   void ButtonClick(int modalResult);
+  void EndModal(int modalResult);
   void CloseSearch();
   void CentreOnOwner();
   int Scale(int pixels) const;

@@ -241,6 +241,8 @@ TEST_F(AddPortDialog, LptPage) {
     EXPECT_EQ(ListItems(dialog, IdComboBox21), (std::vector<std::string>{"LPT2"}));
     EXPECT_EQ(Selection(dialog, IdComboBox21), 0);
     EXPECT_TRUE(ListItems(dialog, IdComboBox11).empty());
+    EXPECT_TRUE(ListItems(dialog, IdComboBox31).empty());
+    EXPECT_TRUE(ListItems(dialog, IdComboBox41).empty());
     Click(dialog, IdButton1);
   });
   ASSERT_EQ(logic_.Ports().Count(), 1);
@@ -386,6 +388,17 @@ TEST_F(AddPortDialog, PicturesOfEachPage) {
     }
     Click(dialog, IdButton2);
   });
+}
+
+TEST_F(AddPortDialog, MainWindowGoingAwayEndsTheShowing) {
+  AddPort([&](HWND dialog) {
+    ChoosePage(dialog, AddPortPage::Lpt);
+    SendMessageA(owner_, WM_CLOSE, 0, 0);  // destroys the owner, and the dialog with it
+  });
+  EXPECT_FALSE(IsWindow(owner_));
+  owner_ = nullptr;
+  EXPECT_EQ(logic_.Ports().Count(), 0);
+  EXPECT_EQ(CountCalls("Close"), 1);
 }
 
 TEST_F(AddPortDialog, DestroyingTheMainWindowClosesTheSearch) {

@@ -29,9 +29,15 @@ inline bool WaitFor(const std::function<bool()>& done, int limitMs = 5000) {
   return true;
 }
 
+// This process's dialog (a program left behind by an earlier run may show one too).
 inline HWND FindVisibleForm() {
-  HWND form = FindWindowA(AddPortFormClass, AddPortFormCaption);
-  return form && IsWindowVisible(form) ? form : nullptr;
+  for (HWND form = FindWindowExA(nullptr, nullptr, AddPortFormClass, AddPortFormCaption); form;
+       form = FindWindowExA(nullptr, form, AddPortFormClass, AddPortFormCaption)) {
+    DWORD process = 0;
+    GetWindowThreadProcessId(form, &process);
+    if (process == GetCurrentProcessId() && IsWindowVisible(form)) return form;
+  }
+  return nullptr;
 }
 
 inline std::string Text(HWND dialog, int id) {
