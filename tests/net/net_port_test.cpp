@@ -421,6 +421,43 @@ TEST_F(NetStatusTest, FailedIdentificationReturnsZero) {
   EXPECT_EQ(port->GetDeviceInfo(&info), 0);
 }
 
+class NetPortCycleTest : public NetPortTest {
+ protected:
+  NetPortCycleTest() : NetPortTest({127, 6, 3, 1}) {}
+};
+
+// Many openings while data flows both ways: the workers start and stop cleanly each
+// time (run under ThreadSanitizer in the native-tsan suite).
+TEST_F(NetPortCycleTest, OpenCloseCyclesWhileDataFlows) {
+  std::atomic<int> arrived{0};
+  port->Hooks.OnDataArrived = [&](int, int) {
+    ++arrived;
+    return 1;
+  };
+  const sim::Bytes identify = sim::wire::Identify();
+  const std::string text(700, 'T');
+  long long received = 0;
+  for (int cycle = 0; cycle < 15; ++cycle) {
+    ASSERT_EQ(port->Open(), 1) << cycle;
+    int written = 0;
+    for (int i = 0; i < 4; ++i) {
+      port->Write(0, identify.data(), static_cast<int>(identify.size()), &written);
+      port->Write(0, text.data(), static_cast<int>(text.size()), &written);
+      char buffer[256];
+      int got = 0;
+      port->Read(buffer, sizeof buffer, &got);
+      received += got;
+      SleepMilliseconds(1);
+    }
+    if (cycle % 3 == 0) port->ClearOutput();
+    ASSERT_EQ(port->Close(), 1);
+    EXPECT_FALSE(port->HasWorkers());
+  }
+  EXPECT_GT(printer->Printer().CommandsReceived(sim::Command::Identify), 0);
+  EXPECT_GT(arrived.load(), 0);
+  EXPECT_GT(received, 0);
+}
+
 TEST(ZemakParserTest, BytesOutsideTheFormatFallBackToIdle) {
   ZemakParser parser;
   auto feed = [&](const sim::Bytes& bytes) {
