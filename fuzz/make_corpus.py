@@ -84,3 +84,20 @@ write("search_reply_fuzz", "extended_short", zemak(b"p", 0xE000, bytes(40)))
 write("search_reply_fuzz", "request_echo", zemak(b"P", 0, b""))
 write("search_reply_fuzz", "wrong_length", zemak(b"p", 0, b"NX-L")[:-1] + b"\x00\x09NX-L")
 write("search_reply_fuzz", "status", zemak(b"s", 0, b"\x00\x01", target=(3, 0)))
+
+# Status channel: replies to each request, back to back and split.
+ready = zemak(b"q", 0, b"\x01", target=(3, 0), function=0x20)
+identity = zemak(b"q", 0, b"NX-L100\0", function=0)
+basic = zemak(b"q", 0, b"\x00\x00\x00\x00", target=(3, 0), function=0)
+ext = zemak(b"q", 0xE000, bytes(extended), target=(3, 0), function=1)
+control = zemak(b"c", 0, b"", target=(3, 0), function=0x12)
+write("zemak_parser_fuzz", "replies", ready + identity + basic + ext + control)
+write("zemak_parser_fuzz", "split", identity[:7] + identity[7:] + identity[:9])
+write("zemak_parser_fuzz", "garbage_first", b"ZEMZEMAK" + ready)
+write("zemak_parser_fuzz", "long_data", zemak(b"q", 0, bytes(600), function=0)[:14] + bytes(600))
+
+for name, text in {"dotted": "127.0.0.1", "default": "192.168.192.168", "octet": "255", "zero": "0",
+                   "leading_zeros": "007", "too_big": "256", "negative": "-1", "blank": " 12",
+                   "hex": "0x7f.1", "short": "10.1", "long": "1.2.3.4.5", "letters": "abc",
+                   "spaces": "127 .0.0.1"}.items():
+    write("address_text_fuzz", name, text.encode())
