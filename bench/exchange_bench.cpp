@@ -3,6 +3,8 @@
 //   - Get over a pty: the main window's Get through the real port table to the
 //     simulated printer on a pseudo-terminal, against the floor of the same three
 //     command/reply round trips made directly on the same pty;
+//   - Get over TCP: the same through the network kind to the simulated printer on
+//     127.12.0.1, against its settle sleeps plus three raw round trips on a socket;
 //   - idle CPU of the process once its ports exist and no exchange runs, and its peak
 //     memory after the exchanges.
 // The pty port below is the bench's own: the product's serial kind is Win32 only.
@@ -23,8 +25,15 @@
 #include "platform/time.h"
 #include "port/placeholder_port.h"
 #include "sim/engine/printer_engine.h"
+#include "port/net/net_port.h"
 #include "sim/transport/pty_server.h"
 #include "sim/transport/real_clock.h"
+#include "sim/transport/simulated_printer.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
 
 namespace {
 
@@ -108,6 +117,37 @@ double Median(std::vector<double> values) {
   return values.empty() ? 0 : values[values.size() / 2];
 }
 
+// Reads until a reply's NUL arrived or 2 s passed.
+bool ReadReply(int fd) {
+  const double end = Microseconds() + 2e6;
+  while (Microseconds() < end) {
+    char buffer[256];
+    const ssize_t n = ::read(fd, buffer, sizeof buffer);
+    if (n > 0 && std::memchr(buffer, 0, static_cast<size_t>(n)) != nullptr) return true;
+  }
+  return false;
+}
+
+// The three round trips of a Get made on a plain TCP connection to the same printer.
+double RawTcpRoundTrips(const sockaddr_in& to) {
+  const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+  if (fd < 0) return -1;
+  const int one = 1;
+  setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+  const double start = Microseconds();
+  if (::connect(fd, reinterpret_cast<const sockaddr*>(&to), sizeof to) != 0) {
+    ::close(fd);
+    return -1;
+  }
+  fcntl(fd, F_SETFL, O_NONBLOCK);
+  for (const auto& command : {sim::wire::Identify(), sim::wire::FirmwareQuery(), sim::wire::ModelSettingQuery()}) {
+    if (::write(fd, command.data(), command.size()) != static_cast<ssize_t>(command.size()) || !ReadReply(fd)) break;
+  }
+  const double took = Microseconds() - start;
+  ::close(fd);
+  return took / 1000.0;
+}
+
 // The three round trips of a Get made straight on the tty: command out, reply in up
 // to its NUL, polling without pauses.
 double RawRoundTrips(const std::string& path) {
@@ -188,6 +228,53 @@ int main(int argc, char** argv) {
   // Idle: the ports exist, nothing runs. The simulated printer's thread stops first:
   // it is not the utility's.
   server.Stop();
+  // Get over TCP against the same printer on its own loopback address. The kind sleeps
+  // 100 ms after it opens and before it closes; the floor is those plus the round trips.
+  {
+    sim::SimulatedPrinterOptions options;
+    options.Address = {127, 12, 0, 1};
+    sim::SimulatedPrinter netPrinter(options);
+    std::string netError;
+    if (!netPrinter.Start(&netError)) {
+      Row("Get over TCP (median ms)", "n/a (" + netError + ")", "");
+    } else {
+      RealHost netHost;
+      PortTable netTable{[&](int kind) -> std::unique_ptr<TQXCCC> {
+        if (kind == KindNetwork) return std::make_unique<TQXNET>(kind);
+        return std::make_unique<TPlaceholderPort>(kind, kind);
+      }};
+      MainWindowLogic netLogic{netTable, netHost};
+      netLogic.CreatePorts(nullptr);
+      PortSettings net = netLogic.CurrentSettings();
+      net.PortType = KindNetwork;
+      const std::uint8_t ip[4] = {127, 12, 0, 1};
+      std::copy(ip, ip + 4, net.IpAddress);
+      netLogic.AddPortEntry("127.12.0.1", net);
+      netLogic.SelectPort(0);
+      netLogic.PortComboBoxChange();
+      sockaddr_in to{};
+      to.sin_family = AF_INET;
+      to.sin_port = htons(9100);
+      to.sin_addr.s_addr = htonl(0x7F0C0001);
+      std::vector<double> tcpMs, rawMs;
+      int tcpFailed = 0;
+      const int tcpGets = std::max(1, std::min(gets, 10));  // each costs the two settle sleeps
+      for (int i = 0; i < tcpGets; ++i) {
+        netHost.boxes.clear();
+        const double start = Microseconds();
+        netLogic.GetButtonClick();
+        tcpMs.push_back((Microseconds() - start) / 1000.0);
+        if (netHost.boxes.size() != 1 || netHost.boxes[0] != MessageGetSucceeded) ++tcpFailed;
+        rawMs.push_back(RawTcpRoundTrips(to));
+        netPrinter.Printer().ClearLog();
+      }
+      Row("Get over TCP (median ms)",
+          Format("%.2f", Median(tcpMs)) + (tcpFailed ? " (" + std::to_string(tcpFailed) + " failed)" : ""),
+          Format("%.2f = 200 ms settle sleeps + ", 200 + Median(rawMs)) + Format("%.2f raw 3 round trips", Median(rawMs)));
+      netLogic.DestroyPorts();
+    }
+  }
+
   const double cpuStart = CpuSeconds();
   const double wallStart = Microseconds();
   SleepMilliseconds(2000);
