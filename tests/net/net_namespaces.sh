@@ -1,0 +1,48 @@
+#!/usr/bin/env bash
+# net_namespaces.sh setup|cleanup QXSIM STATE_DIR
+#
+# Test fixture of the network search: a host namespace "qxnet-host" joined by one veth
+# pair each to two printer namespaces, each running a simulated printer that answers
+# the search broadcast on its link. Nothing leaves these namespaces. Setup that is not
+# permitted leaves no state, and the tests then skip.
+set -u
+action=$1
+qxsim=$2
+state=$3
+printers=(1 2)
+
+cleanup() {
+  if [ -f "$state/pids" ]; then
+    while read -r pid; do kill "$pid" 2>/dev/null; done <"$state/pids"
+  fi
+  for i in "${printers[@]}"; do ip netns del "qxnet-p$i" 2>/dev/null; done
+  ip netns del qxnet-host 2>/dev/null
+  rm -rf "$state"
+  return 0
+}
+
+setup() {
+  cleanup
+  ip netns add qxnet-host 2>/dev/null || { echo "ip netns not permitted: search tests skip"; return 0; }
+  mkdir -p "$state"
+  ip -n qxnet-host link set lo up
+  for i in "${printers[@]}"; do
+    ip netns add "qxnet-p$i"
+    ip link add "qxh$i" netns qxnet-host type veth peer name "qxp$i" netns "qxnet-p$i"
+    ip -n qxnet-host addr add "10.66.$i.1/24" dev "qxh$i"
+    ip -n "qxnet-p$i" addr add "10.66.$i.2/24" dev "qxp$i"
+    ip -n qxnet-host link set "qxh$i" up
+    ip -n "qxnet-p$i" link set "qxp$i" up
+    ip -n "qxnet-p$i" link set lo up
+    setsid ip netns exec "qxnet-p$i" "$qxsim" --address 0.0.0.0 --no-tcp --lifetime 300 </dev/null >/dev/null 2>&1 &
+    echo $! >>"$state/pids"
+  done
+  sleep 0.5
+  touch "$state/ready"
+}
+
+case "$action" in
+  setup) setup ;;
+  cleanup) cleanup ;;
+  *) echo "usage: net_namespaces.sh setup|cleanup QXSIM STATE_DIR" >&2; exit 2 ;;
+esac
