@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -21,8 +22,12 @@ namespace {
 // Moves this thread (which then makes every socket of the test) into the namespace.
 bool EnterHostNamespace() {
   const char* state = std::getenv("QX_NETNS_STATE");
-  if (!state || access((std::string(state) + "/ready").c_str(), F_OK) != 0) return false;
-  const int fd = open("/var/run/netns/qxnet-host", O_RDONLY);
+  if (!state) return false;
+  // The fixture names the host namespace in its ready file.
+  std::ifstream ready(std::string(state) + "/ready");
+  std::string host;
+  if (!std::getline(ready, host) || host.empty()) return false;
+  const int fd = open(("/var/run/netns/" + host).c_str(), O_RDONLY);
   if (fd < 0) return false;
   const bool entered = setns(fd, CLONE_NEWNET) == 0;
   close(fd);
