@@ -6,6 +6,7 @@
 #include <sstream>
 
 #include "cli/qxmodel.h"
+#include "services/fake_service_system.h"
 #include "sim/engine/printer_engine.h"
 #include "sim/transport/real_clock.h"
 #include "support/sim_port.h"
@@ -141,6 +142,33 @@ TEST_F(QxModelRun, BadArgumentsExitWithTwoBeforeAnyPortIsTouched) {
             ":SPEED[:PARITY]\",\"ok\":false,\"exit\":2,\"messages\":[]}\n");
   EXPECT_EQ(Run({"get", "--json", "--bogus"}), 2);
   EXPECT_NE(out.str().find("\"error\":\"unknown option \\\"--bogus\\\"\""), std::string::npos);
+}
+
+TEST_F(QxModelRun, ServicesAreStoppedOnlyWhenAskedAndStartedAgainAfterTheExchange) {
+  test::FakeServiceSystem services;
+  services.Add(L"Spooler", ServiceRunning);
+  services.Processes = {};
+  env.Services = &services;
+  EXPECT_EQ(Run({"get", "com1"}), 0);
+  EXPECT_TRUE(services.Log().empty());
+
+  // The spooler is stopped before the printer sees a byte, and started after the last.
+  std::vector<std::size_t> bytesAtQuery;
+  services.Service(L"Spooler").OnQuery = [&](test::FakeService&, std::int64_t) {
+    bytesAtQuery.push_back(printer.HostBytes().size());
+  };
+  printer.ClearLog();
+  EXPECT_EQ(Run({"--stop-services", "get", "com1"}), 0);
+  const std::vector<std::string> requests = services.Requests();
+  ASSERT_FALSE(requests.empty());
+  EXPECT_EQ(requests.front(), "Stop Spooler");
+  EXPECT_EQ(requests.back(), "Start Spooler");
+  EXPECT_EQ(services.StateOf(L"Spooler"), ServiceRunning);
+  ASSERT_FALSE(bytesAtQuery.empty());
+  EXPECT_EQ(bytesAtQuery.front(), 0u);
+  EXPECT_EQ(bytesAtQuery.back(), printer.HostBytes().size());
+  EXPECT_GT(printer.HostBytes().size(), 0u);
+  EXPECT_EQ(services.OpenHandles(), 0);
 }
 
 TEST_F(QxModelRun, HelpAndVersion) {
