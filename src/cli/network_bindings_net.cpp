@@ -4,12 +4,7 @@
 #include "cli/platform_bindings.h"
 #include "platform/time.h"
 #include "port/net/net_printer_search.h"
-
-// The network kind's identification record, once the kind is part of the build.
-#if __has_include("port/net/net_status_channel.h")
 #include "port/net/net_status_channel.h"
-#define QX_CLI_NETWORK_KIND 1
-#endif
 
 namespace qx::cli {
 
@@ -34,7 +29,6 @@ bool SearchNetwork(int waitMs, std::vector<std::string>& addresses, std::string&
   return true;
 }
 
-#ifdef QX_CLI_NETWORK_KIND
 bool NetworkInfo(TQXCCC& port, InfoFields& fields) {
   NetDeviceInfo info;
   if (port.GetDeviceInfo(&info) != 1) return false;
@@ -51,15 +45,12 @@ bool NetworkInfo(TQXCCC& port, InfoFields& fields) {
   };
   return true;
 }
-#endif
 
 }  // namespace
 
 void BindNetwork(Environment& env) {
   env.SearchNetwork = SearchNetwork;
-#ifdef QX_CLI_NETWORK_KIND
   env.NetworkInfo = NetworkInfo;
-#endif
 }
 
 }  // namespace qx::cli

@@ -50,6 +50,13 @@ grep -q '"network":\[{"port":"net:10.231.' <<<"$json" || fail "list --json print
 grep -q '"address":"10.231.1.2"' <<<"$json" && grep -q '"address":"10.231.2.2"' <<<"$json" || fail "list --json printed: $json"
 grep -q '"ok":true,"exit":0' <<<"$json" || fail "list --json printed: $json"
 
+# The addresses found are PORTs: the model and the identification of the first.
+got=$(ip netns exec "$host" timeout 30 "$qxmodel" get net:10.231.1.2 2>/tmp/$tag.err)
+[ $? -eq 0 ] && [ "$got" = "QX-K40VII" ] || fail "get printed \"$got\": $(cat /tmp/$tag.err)"
+grep -qx "Information: Getting information was successful." /tmp/$tag.err || fail "get said: $(cat /tmp/$tag.err)"
+info=$(ip netns exec "$host" timeout 30 "$qxmodel" --json info net:10.231.2.2 2>/dev/null)
+grep -q '"info":{"Name":"NX-L' <<<"$info" || fail "info --json printed: $info"
+
 # No printer answers: an empty list is still a success.
 kill "${pids[@]}" 2>/dev/null
 wait "${pids[@]}" 2>/dev/null
