@@ -35,7 +35,7 @@ for i in 1 2; do
   ip -n "$ns" link set p$i up
   ip -n "$ns" link set lo up
   # Bound to any address in its own namespace, so that it hears the broadcast.
-  ip netns exec "$ns" "$qxsim" --address 0.0.0.0 --lifetime 60 >/dev/null 2>&1 &
+  ip netns exec "$ns" "$qxsim" --address 0.0.0.0 --restart-ms 50 --lifetime 60 >/dev/null 2>&1 &
   pids+=($!)
 done
 sleep 0.5
@@ -54,6 +54,8 @@ grep -q '"ok":true,"exit":0' <<<"$json" || fail "list --json printed: $json"
 got=$(ip netns exec "$host" timeout 30 "$qxmodel" get net:10.231.1.2 2>/tmp/$tag.err)
 [ $? -eq 0 ] && [ "$got" = "QX-K40VII" ] || fail "get printed \"$got\": $(cat /tmp/$tag.err)"
 grep -qx "Information: Getting information was successful." /tmp/$tag.err || fail "get said: $(cat /tmp/$tag.err)"
+changed=$(QXMODEL_FAST_WAITS=1 ip netns exec "$host" timeout 60 "$qxmodel" set QX-K40V net:10.231.1.2 2>/tmp/$tag.err)
+[ $? -eq 0 ] && [ "$changed" = "QX-K40V" ] || fail "set printed \"$changed\": $(cat /tmp/$tag.err)"
 info=$(ip netns exec "$host" timeout 30 "$qxmodel" --json info net:10.231.2.2 2>/dev/null)
 grep -q '"info":{"Name":"NX-L' <<<"$info" || fail "info --json printed: $info"
 

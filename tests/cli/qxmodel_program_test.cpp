@@ -16,6 +16,7 @@
 #include "support/memory_port.h"
 #include "sim/engine/printer_engine.h"
 #include "sim/transport/real_clock.h"
+#include "sim/transport/simulated_printer.h"
 
 namespace qx {
 namespace {
@@ -169,6 +170,23 @@ TEST_F(QxModelProgram, FailuresAndBadArguments) {
   EXPECT_EQ(absent.Exit, 1);
   EXPECT_EQ(absent.Err, "Error: This utility can't open communication port.\n");
 
+}
+
+TEST(QxModelProgramNetwork, GetAndPrintOnANetworkedPrinter) {
+  sim::SimulatedPrinterOptions options;
+  options.Address = {127, 11, 0, 8};
+  options.Printer.ModelSetting = 0x03;
+  sim::SimulatedPrinter printer(options);
+  std::string error;
+  ASSERT_TRUE(printer.Start(&error)) << error;
+
+  ProgramResult get = RunProgram("get net:127.11.0.8");
+  EXPECT_EQ(get.Exit, 0) << get.Err;
+  EXPECT_EQ(get.Out, "QX-K40VI\n");
+  ProgramResult print = RunProgram("--json print net:127.11.0.8");
+  EXPECT_EQ(print.Exit, 0) << print.Err;
+  EXPECT_NE(print.Out.find("\"ok\":true"), std::string::npos) << print.Out;
+  EXPECT_TRUE(test::WaitUntil([&] { return printer.Printer().PrintedLines().size() == 1; }));
 }
 
 }  // namespace
