@@ -14,6 +14,7 @@
 #include "platform/time.h"
 #include "serial/pty_peer.h"
 #include "support/memory_port.h"
+#include "usb/root_devices.h"
 #include "sim/engine/printer_engine.h"
 #include "sim/transport/real_clock.h"
 #include "sim/transport/simulated_printer.h"
@@ -187,6 +188,19 @@ TEST(QxModelProgramNetwork, GetAndPrintOnANetworkedPrinter) {
   EXPECT_EQ(print.Exit, 0) << print.Err;
   EXPECT_NE(print.Out.find("\"ok\":true"), std::string::npos) << print.Out;
   EXPECT_TRUE(test::WaitUntil([&] { return printer.Printer().PrintedLines().size() == 1; }));
+}
+
+// The USB devices SetupAPI lists as present, as PORTs and with the window's names.
+TEST(QxModelProgramList, UsbDevicesOfBothClasses) {
+  test::RootDevices devices;
+  const std::string vendor = devices.Add(test::ToGuid(VendorUsbInterfaceClass));
+  const std::string printer = devices.Add(test::ToGuid(UsbPrintInterfaceClass));
+  ASSERT_FALSE(vendor.empty());
+  ASSERT_FALSE(printer.empty());
+  ProgramResult list = RunProgram("list --no-search");
+  EXPECT_EQ(list.Exit, 0) << list.Err;
+  EXPECT_EQ(list.Out, "usb-000\tUSB-000\t" + vendor + "\nusbprn-000\tUSB PRN-001\t" + printer + "\n");
+  EXPECT_EQ(list.Err, "");
 }
 
 }  // namespace
