@@ -1,0 +1,53 @@
+#include "cli/platform_bindings.h"
+
+#include <cstdio>
+
+#ifdef _WIN32
+#include "port/usb/usb_device.h"
+#include "services/win32_service_system.h"
+#endif
+
+namespace qx::cli {
+
+#ifdef _WIN32
+namespace {
+
+// The interfaces SetupAPI lists as present, as the window lists them at start: one
+// running number for the names, vendor driver first; each PORT names the index
+// within its own class, which is what its port kind opens.
+std::vector<UsbDeviceEntry> ListUsbDevices() {
+  std::vector<UsbDeviceEntry> devices;
+  int number = 0;
+  char text[32];
+  for (int pass = 0; pass < 2; ++pass) {
+    const Guid& cls = pass == 0 ? VendorUsbInterfaceClass : UsbPrintInterfaceClass;
+    for (std::uint32_t index = 0; index < 127; ++index) {
+      std::string path;
+      if (!FindDeviceInterfacePath(cls, index, path)) break;
+      if (path.empty()) continue;  // details unreadable: the window skips it too
+      UsbDeviceEntry device;
+      std::snprintf(text, sizeof text, pass == 0 ? "usb-%03u" : "usbprn-%03u", index);
+      device.Port = text;
+      std::snprintf(text, sizeof text, pass == 0 ? "USB-%03d" : "USB PRN-%03d", number++);
+      device.Name = text;
+      device.Path = path;
+      devices.push_back(device);
+    }
+  }
+  return devices;
+}
+
+}  // namespace
+#endif
+
+void BindNetwork(Environment& env);
+
+void BindPlatform(Environment& env) {
+#ifdef _WIN32
+  env.ListUsbDevices = ListUsbDevices;
+  env.Services = &SystemServices();
+#endif
+  BindNetwork(env);
+}
+
+}  // namespace qx::cli

@@ -1,0 +1,12 @@
+#pragma once
+
+#include "cli/qxmodel.h"
+
+namespace qx::cli {
+
+// Binds what this build has: SetupAPI's USB listing and the Service Control Manager
+// on Windows, the network search and the network kind's identification where the
+// network kind is built.
+void BindPlatform(Environment& env);
+
+}  // namespace qx::cli

@@ -1,0 +1,61 @@
+#pragma once
+
+// qxmodel without its process: runs one command line against a port table through the
+// main window's own logic, writing the result to `Out` and the messages to `Err`.
+// The program binds the environment to the real port table, SetupAPI, the network
+// search and the Service Control Manager; tests bind it to simulated ones.
+
+#include <functional>
+#include <ostream>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "port/port_table.h"
+#include "services/service_system.h"
+
+namespace qx::cli {
+
+struct UsbDeviceEntry {
+  std::string Port;  // the PORT argument that reaches it: usb-000, usbprn-000
+  std::string Name;  // the window's display name
+  std::string Path;  // the device interface path (may be empty)
+};
+
+// Device information as label/value pairs, in the order shown.
+using InfoFields = std::vector<std::pair<std::string, std::string>>;
+
+struct Environment {
+  Environment(PortTable& ports, std::ostream& out, std::ostream& err) : Ports(ports), Out(out), Err(err) {}
+
+  PortTable& Ports;
+  std::ostream& Out;
+  std::ostream& Err;
+  bool ErrIsTerminal = false;
+  // Long waits pass at once (tests against a printer that restarts in a moment).
+  bool FastWaits = false;
+  std::string Version;
+
+  // The USB devices present; empty function when the build has no USB access.
+  std::function<std::vector<UsbDeviceEntry>()> ListUsbDevices;
+  // Broadcasts the network search and collects the answering printers' addresses for
+  // `waitMs`; false with a reason when no search could be made. Empty function when
+  // the build has no network search.
+  std::function<bool(int waitMs, std::vector<std::string>& addresses, std::string& error)> SearchNetwork;
+  // The network kind's identification of the printer the port is configured for;
+  // false when none came. Empty function while the build has no network kind.
+  std::function<bool(TQXCCC& port, InfoFields& fields)> NetworkInfo;
+  // Writes the diagnostic listing of a kind that lists to standard output, and gives
+  // back what it wrote. Defaults to capturing the process's standard output.
+  std::function<std::string(TQXCCC& port)> Listing;
+  // Null when the services cannot be controlled here (--stop-services is refused).
+  ServiceSystem* Services = nullptr;
+};
+
+// Runs the command line (without the program name); returns the exit code.
+int RunQxModel(const std::vector<std::string>& args, Environment& env);
+
+// How long `list` waits for answers to its search.
+inline constexpr int SearchWaitMs = 3000;
+
+}  // namespace qx::cli

@@ -1,0 +1,148 @@
+// The qxmodel command line: PORT and MODEL forms as the Add Port dialog builds them,
+// every refused form, options and the JSON texts.
+
+#include <gtest/gtest.h>
+
+#include "app/main_window_logic.h"
+#include "cli/cli_args.h"
+#include "cli/json.h"
+
+namespace qx::cli {
+namespace {
+
+PortSpec Parse(const std::string& text) {
+  PortSpec spec;
+  std::string error;
+  EXPECT_TRUE(ParsePort(text, DefaultPortSettings(), spec, error)) << text << ": " << error;
+  return spec;
+}
+
+std::string Refusal(const std::string& text) {
+  PortSpec spec;
+  std::string error;
+  EXPECT_FALSE(ParsePort(text, DefaultPortSettings(), spec, error)) << text;
+  return error;
+}
+
+TEST(ParsePort, SerialPortsWithSpeedAndParityAsTheDialogCodesThem) {
+  PortSpec com3 = Parse("com3");
+  EXPECT_EQ(com3.DisplayName, "COM3");
+  EXPECT_EQ(com3.Settings.PortType, KindSerial);
+  EXPECT_EQ(com3.Settings.PortNumber, 2);
+  EXPECT_EQ(com3.Settings.BaudCode, 3);  // the dialog's default, 9600 bps
+  EXPECT_EQ(com3.Settings.ParityCode, 0);
+  EXPECT_EQ(com3.Settings.DataBits, 8);  // from the template
+  EXPECT_EQ(com3.Settings.SyncMode, 1);
+
+  PortSpec fast = Parse("COM12:115200:Even");
+  EXPECT_EQ(fast.DisplayName, "COM12");
+  EXPECT_EQ(fast.Settings.PortNumber, 11);
+  EXPECT_EQ(fast.Settings.BaudCode, 7);
+  EXPECT_EQ(fast.Settings.ParityCode, 2);
+  EXPECT_EQ(Parse("com1:2400:odd").Settings.BaudCode, 1);
+  EXPECT_EQ(Parse("com1:2400:odd").Settings.ParityCode, 1);
+  EXPECT_EQ(Parse("com255:38400:none").Settings.BaudCode, 5);
+}
+
+TEST(ParsePort, OtherKinds) {
+  PortSpec lpt = Parse("lpt2");
+  EXPECT_EQ(lpt.DisplayName, "LPT2");
+  EXPECT_EQ(lpt.Settings.PortType, KindParallel);
+  EXPECT_EQ(lpt.Settings.LptCode, 1);
+
+  PortSpec usb = Parse("usb-001");
+  EXPECT_EQ(usb.DisplayName, "USB-001");
+  EXPECT_EQ(usb.Settings.PortType, KindVendorUsb);
+  EXPECT_EQ(usb.Settings.DeviceNumber, 1);
+
+  PortSpec prn = Parse("USBPRN-002");
+  EXPECT_EQ(prn.DisplayName, "USB PRN-002");
+  EXPECT_EQ(prn.Settings.PortType, KindUsbPrinter);
+  EXPECT_EQ(prn.Settings.DeviceNumber, 2);
+  EXPECT_EQ(Parse("usbprn-7").Settings.DeviceNumber, 7);
+
+  PortSpec net = Parse("net:10.0.0.200");
+  EXPECT_EQ(net.DisplayName, "10.0.0.200");
+  EXPECT_EQ(net.Settings.PortType, KindNetwork);
+  EXPECT_EQ(net.Settings.IpAddress[0], 10);
+  EXPECT_EQ(net.Settings.IpAddress[3], 200);
+  EXPECT_EQ(Parse("net:010.000.000.007").DisplayName, "10.0.0.7");
+
+  PortSpec service = Parse("service:1");
+  EXPECT_EQ(service.DisplayName, "PVDPRT001");
+  EXPECT_EQ(service.Settings.PortType, KindPortService);
+  EXPECT_EQ(service.Settings.PortNumber, 1);
+  EXPECT_EQ(service.Settings.SyncMode, 1);
+}
+
+TEST(ParsePort, NothingIsGuessed) {
+  for (const char* bad : {"", "com", "com0", "com256", "com-1", "com 3", "com3:", "com3:9601", "com3:9600:mark",
+                          "com3:9600:odd:1", "com+3", "lpt0", "lpt10", "lpt", "usb-", "usb-127", "usb-1x",
+                          "usbprn-abc", "usb000", "net:", "net:10.0.0", "net:10.0.0.256", "net:10.0.0.5.1",
+                          "net:10..0.5", "net:host.example", "net:0.0.0.0", "net:255.255.255.255",
+                          "net: 10.0.0.5", "service:", "service:1000", "service:-1", "tcp:10.0.0.5", "3"}) {
+    EXPECT_FALSE(Refusal(bad).empty()) << bad;
+  }
+  EXPECT_NE(Refusal("com3:9601").find("2400, 4800, 9600"), std::string::npos);
+  EXPECT_NE(Refusal("lpt10").find("lpt1 to lpt9"), std::string::npos);
+  EXPECT_NE(Refusal("printer").find("comN"), std::string::npos);
+}
+
+TEST(ParseModel, TheThreeModelsAndNothingElse) {
+  std::uint8_t value = 0xFF;
+  std::string name, error;
+  ASSERT_TRUE(ParseModel("QX-K40VII", value, name, error));
+  EXPECT_EQ(value, 0x00);
+  ASSERT_TRUE(ParseModel("qx-k40vi", value, name, error));
+  EXPECT_EQ(value, 0x03);
+  EXPECT_EQ(name, "QX-K40VI");
+  ASSERT_TRUE(ParseModel("QX-K40V", value, name, error));
+  EXPECT_EQ(value, 0x02);
+  for (const char* bad : {"", "QX-K40", "QX-K40IV", "K40VI", "QX-K40VIII", "QX-K40VI ", "2"}) {
+    EXPECT_FALSE(ParseModel(bad, value, name, error)) << bad;
+  }
+  EXPECT_NE(error.find("QX-K40VII, QX-K40VI or QX-K40V"), std::string::npos);
+}
+
+TEST(ParseCommandLine, CommandsArgumentsAndOptions) {
+  CommandLine line;
+  std::string error;
+  ASSERT_TRUE(ParseCommandLine({"--json", "set", "QX-K40V", "com3", "--stop-services"}, line, error));
+  EXPECT_EQ(line.Verb, Command::Set);
+  EXPECT_EQ(line.ModelText, "QX-K40V");
+  EXPECT_EQ(line.PortText, "com3");
+  EXPECT_TRUE(line.Json);
+  EXPECT_TRUE(line.StopServices);
+
+  ASSERT_TRUE(ParseCommandLine({"list", "--no-search"}, line, error));
+  EXPECT_EQ(line.Verb, Command::List);
+  EXPECT_TRUE(line.NoSearch);
+  ASSERT_TRUE(ParseCommandLine({"get", "--", "-odd"}, line, error));
+  EXPECT_EQ(line.PortText, "-odd");
+  ASSERT_TRUE(ParseCommandLine({"get", "com1", "--help"}, line, error));
+  EXPECT_EQ(line.Verb, Command::Help);
+  ASSERT_TRUE(ParseCommandLine({"--version"}, line, error));
+  EXPECT_EQ(line.Verb, Command::Version);
+
+  const std::vector<std::vector<std::string>> bad = {
+      {}, {"--json"}, {"get"}, {"get", "com1", "com2"}, {"set", "com1"}, {"list", "com1"},
+      {"fetch", "com1"}, {"get", "com1", "--jsn"}, {"get", "com1", "--no-search"}, {"GET", "com1"},
+  };
+  for (const auto& args : bad) {
+    EXPECT_FALSE(ParseCommandLine(args, line, error)) << (args.empty() ? "(none)" : args[0]);
+    EXPECT_FALSE(error.empty());
+  }
+  ParseCommandLine({"set", "com1"}, line, error);
+  EXPECT_EQ(error, "usage: qxmodel set MODEL PORT");
+}
+
+TEST(Json, StringsAreEscapedAndObjectsKeepTheirOrder) {
+  EXPECT_EQ(JsonString("can't \"x\"\\\n\t\x01"), "\"can't \\\"x\\\"\\\\\\n\\t\\u0001\"");
+  JsonObject o;
+  o.Add("b", "x").Add("a", 3).Add("ok", false).AddRaw("list", JsonArray({"1", "\"2\""}));
+  EXPECT_EQ(o.Text(), "{\"b\":\"x\",\"a\":3,\"ok\":false,\"list\":[1,\"2\"]}");
+  EXPECT_EQ(JsonObject().Text(), "{}");
+}
+
+}  // namespace
+}  // namespace qx::cli

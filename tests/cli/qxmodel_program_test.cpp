@@ -1,0 +1,207 @@
+// qxmodel.exe as a script runs it, under Wine: get, set and print over a pty pair
+// mapped to COM1/COM2, whose far end is bridged to the simulated printer's engine.
+// Exit codes, standard output and standard error are those of the real process.
+
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <atomic>
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+#include "platform/time.h"
+#include "serial/pty_peer.h"
+#include "support/memory_port.h"
+#include "usb/root_devices.h"
+#include "sim/engine/printer_engine.h"
+#include "sim/transport/real_clock.h"
+#include "sim/transport/simulated_printer.h"
+
+namespace qx {
+namespace {
+
+// Carries bytes both ways between the pty's far end and the printer, until destroyed.
+class PtyBridge {
+ public:
+  PtyBridge(test::PtyPeer& peer, sim::PrinterEngine& printer)
+      : peer_(peer), link_(printer), thread_([this] { Run(); }) {}
+  ~PtyBridge() {
+    stop_ = true;
+    thread_.join();
+  }
+
+ private:
+  void Run() {
+    while (!stop_) {
+      const std::string fromHost = peer_.ReceiveNow();
+      if (!fromHost.empty()) link_.Write(fromHost);
+      const sim::Bytes toHost = link_.Read();
+      if (!toHost.empty()) peer_.Send(toHost);
+      if (fromHost.empty() && toHost.empty()) SleepMilliseconds(1);
+    }
+  }
+
+  test::PtyPeer& peer_;
+  sim::HostLink link_;
+  std::atomic<bool> stop_{false};
+  std::thread thread_;
+};
+
+struct ProgramResult {
+  int Exit = -1;
+  std::string Out;
+  std::string Err;
+};
+
+std::string WindowsPath(std::string path) {
+  for (char& c : path) {
+    if (c == '/') c = '\\';
+  }
+  return path.rfind('\\', 0) == 0 ? "Z:" + path : path;
+}
+
+std::string ReadText(const std::string& path) {
+  std::ifstream file(path, std::ios::binary);
+  std::stringstream text;
+  text << file.rdbuf();
+  std::string s = text.str();
+  // The console streams are in text mode.
+  std::string plain;
+  for (char c : s) {
+    if (c != '\r') plain += c;
+  }
+  return plain;
+}
+
+// Runs qxmodel.exe with the arguments, its output streams in files.
+ProgramResult RunProgram(const std::string& arguments) {
+  ProgramResult result;
+  SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
+  const std::string outPath = "qxmodel_test_out.txt";
+  const std::string errPath = "qxmodel_test_err.txt";
+  HANDLE out = CreateFileA(outPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit, CREATE_ALWAYS, 0, nullptr);
+  HANDLE err = CreateFileA(errPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit, CREATE_ALWAYS, 0, nullptr);
+  STARTUPINFOA startup{};
+  startup.cb = sizeof startup;
+  startup.dwFlags = STARTF_USESTDHANDLES;
+  startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+  startup.hStdOutput = out;
+  startup.hStdError = err;
+  std::string command = "\"" + WindowsPath(QXMODEL_EXE) + "\" " + arguments;
+  PROCESS_INFORMATION process{};
+  SetEnvironmentVariableA("QXMODEL_FAST_WAITS", "1");
+  const BOOL started = CreateProcessA(nullptr, command.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup,
+                                      &process);
+  CloseHandle(out);
+  CloseHandle(err);
+  if (!started) {
+    ADD_FAILURE() << "cannot start " << command << ": " << GetLastError();
+    return result;
+  }
+  if (WaitForSingleObject(process.hProcess, 60000) != WAIT_OBJECT_0) {
+    TerminateProcess(process.hProcess, 99);
+    ADD_FAILURE() << command << " did not end";
+  }
+  DWORD code = 0;
+  GetExitCodeProcess(process.hProcess, &code);
+  CloseHandle(process.hThread);
+  CloseHandle(process.hProcess);
+  result.Exit = static_cast<int>(code);
+  result.Out = ReadText(outPath);
+  result.Err = ReadText(errPath);
+  return result;
+}
+
+class QxModelProgram : public ::testing::Test {
+ protected:
+  sim::RealClock clock;
+  sim::PrinterEngine printer{clock, {.ModelName = "QX-K40VII", .Firmware = "6.00", .ModelSetting = 0x00,
+                                     .RestartMs = 50}};
+  test::PtyPeer peer{"COM2"};  // COM1's far end
+
+  void SetUp() override { ASSERT_TRUE(peer.Valid()); }
+};
+
+TEST_F(QxModelProgram, GetSetAndPrintOverTheSerialKind) {
+  PtyBridge bridge(peer, printer);
+  printer.SetModelSetting(0x02);
+  ProgramResult get = RunProgram("get com1");
+  EXPECT_EQ(get.Exit, 0);
+  EXPECT_EQ(get.Out, "QX-K40V\n");
+  EXPECT_EQ(get.Err, "Information: Getting information was successful.\n");
+
+  ProgramResult set = RunProgram("--json set QX-K40VI com1:9600:none");
+  EXPECT_EQ(set.Exit, 0) << set.Err;
+  EXPECT_EQ(printer.ModelSetting(), 0x03);
+  EXPECT_EQ(set.Out,
+            "{\"command\":\"set\",\"port\":\"com1:9600:none\",\"name\":\"COM1\",\"requested\":\"QX-K40VI\","
+            "\"model\":\"QX-K40VI\",\"ok\":true,\"exit\":0,\"messages\":[{\"title\":\"Information\",\"text\":\"The "
+            "setting change succeeded.\"}]}\n");
+  // Not a terminal: no progress line.
+  EXPECT_EQ(set.Err, "Information: The setting change succeeded.\n");
+
+  ProgramResult print = RunProgram("print COM1");
+  EXPECT_EQ(print.Exit, 0);
+  EXPECT_EQ(print.Out, "");
+  EXPECT_EQ(print.Err, "Information: Test print was successful.\n");
+  ASSERT_TRUE(test::WaitUntil([&] { return printer.PrintedLines().size() == 1; }));
+  EXPECT_EQ(printer.PrintedLines(), (std::vector<std::string>{"QX-K40VII Setting Utility Test Print."}));
+}
+
+TEST_F(QxModelProgram, FailuresAndBadArguments) {
+  ProgramResult badPort = RunProgram("get com0");
+  EXPECT_EQ(badPort.Exit, 2);
+  EXPECT_EQ(badPort.Err,
+            "qxmodel: bad serial port \"com0\": expected com1 to com255, optionally :SPEED[:PARITY]\n"
+            "Try \"qxmodel --help\".\n");
+  ProgramResult badModel = RunProgram("set QX-K40IV com1");
+  EXPECT_EQ(badModel.Exit, 2);
+  EXPECT_EQ(badModel.Err,
+            "qxmodel: bad model \"QX-K40IV\": expected QX-K40VII, QX-K40VI or QX-K40V\nTry \"qxmodel --help\".\n");
+  EXPECT_EQ(peer.ReceiveNow(), "");  // nothing was sent for them
+  // Nothing answers on COM2.
+  ProgramResult silent = RunProgram("--json get com1");
+  EXPECT_EQ(silent.Exit, 1);
+  EXPECT_EQ(silent.Err, "Error: Communication error.Can not recognize QX-K40VII.\n");
+  EXPECT_NE(silent.Out.find("\"ok\":false,\"exit\":1"), std::string::npos) << silent.Out;
+
+  ProgramResult absent = RunProgram("get com200");
+  EXPECT_EQ(absent.Exit, 1);
+  EXPECT_EQ(absent.Err, "Error: This utility can't open communication port.\n");
+
+}
+
+TEST(QxModelProgramNetwork, GetAndPrintOnANetworkedPrinter) {
+  sim::SimulatedPrinterOptions options;
+  options.Address = {127, 11, 0, 8};
+  options.Printer.ModelSetting = 0x03;
+  sim::SimulatedPrinter printer(options);
+  std::string error;
+  ASSERT_TRUE(printer.Start(&error)) << error;
+
+  ProgramResult get = RunProgram("get net:127.11.0.8");
+  EXPECT_EQ(get.Exit, 0) << get.Err;
+  EXPECT_EQ(get.Out, "QX-K40VI\n");
+  ProgramResult print = RunProgram("--json print net:127.11.0.8");
+  EXPECT_EQ(print.Exit, 0) << print.Err;
+  EXPECT_NE(print.Out.find("\"ok\":true"), std::string::npos) << print.Out;
+  EXPECT_TRUE(test::WaitUntil([&] { return printer.Printer().PrintedLines().size() == 1; }));
+}
+
+// The USB devices SetupAPI lists as present, as PORTs and with the window's names.
+TEST(QxModelProgramList, UsbDevicesOfBothClasses) {
+  test::RootDevices devices;
+  const std::string vendor = devices.Add(test::ToGuid(VendorUsbInterfaceClass));
+  const std::string printer = devices.Add(test::ToGuid(UsbPrintInterfaceClass));
+  ASSERT_FALSE(vendor.empty());
+  ASSERT_FALSE(printer.empty());
+  ProgramResult list = RunProgram("list --no-search");
+  EXPECT_EQ(list.Exit, 0) << list.Err;
+  EXPECT_EQ(list.Out, "usb-000\tUSB-000\t" + vendor + "\nusbprn-000\tUSB PRN-001\t" + printer + "\n");
+  EXPECT_EQ(list.Err, "");
+}
+
+}  // namespace
+}  // namespace qx
