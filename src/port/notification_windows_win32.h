@@ -1,0 +1,20 @@
+#pragma once
+
+// The two hidden notification windows on Windows: "UsbWndProc" for device removals,
+// "TcpWndProc" for the network kind's socket events. Their procedures find the ports
+// in the table that made them; they keep no state of their own.
+
+#include <memory>
+
+#include "port/notification_windows.h"
+
+namespace qx {
+
+class PortTable;
+
+// WM_USER + 0x100: the message the network kind selects its socket events with.
+inline constexpr unsigned SocketNotifyMessage = 0x0500;
+
+std::unique_ptr<NotificationWindows> CreateWin32NotificationWindows(PortTable& table, ModuleInstance instance);
+
+}  // namespace qx
