@@ -145,6 +145,9 @@ void MainWindow::BuildControls(HINSTANCE instance) {
   EnableWindow(Item(K40VRadioButtonId), FALSE);
   EnableWindow(Item(K40IVRadioButtonId), FALSE);
   Layout(SystemDpi());
+}
+
+void MainWindow::Show() {
   ShowWindow(window_, SW_SHOW);
   UpdateWindow(window_);
   SetFocus(Item(PortComboBoxId));

@@ -25,6 +25,8 @@ class MainWindow final : public MainWindowHost {
   MainWindow& operator=(const MainWindow&) = delete;
 
   HWND Handle() const { return window_; }
+  // Shown once constructed, as the message loop begins.
+  void Show();
   // An exception thrown inside a window procedure ends the message loop; the entry
   // rethrows it from here.
   std::exception_ptr TakeFailure() { return std::exchange(failure_, nullptr); }

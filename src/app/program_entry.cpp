@@ -20,6 +20,7 @@ int Run(HINSTANCE instance) {
   qx::ApplicationWindow application(instance);
   auto main = std::make_unique<qx::MainWindow>(instance, application.Handle());
   application.SetMainWindow(main->Handle());
+  main->Show();
   SetForegroundWindow(main->Handle());
 
   MSG message;
