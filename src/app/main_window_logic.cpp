@@ -89,19 +89,10 @@ void MainWindowLogic::DestroyPorts() {
 void MainWindowLogic::AddUsbDevices(const std::vector<int>& vendorInterfaces,
                                     const std::vector<int>& printerInterfaces) {
   PortSettings entry = current_;
-  int number = 0;
-  char name[32];
-  for (std::size_t i = 0; i < vendorInterfaces.size(); ++i, ++number) {
-    std::snprintf(name, sizeof name, "USB-%03d", number);
-    entry.PortType = KindVendorUsb;
-    entry.DeviceNumber = number;
-    AddPortEntry(name, entry);
-  }
-  for (int index : printerInterfaces) {
-    std::snprintf(name, sizeof name, "USB PRN-%03d", number++);
-    entry.PortType = KindUsbPrinter;
-    entry.DeviceNumber = index;
-    AddPortEntry(name, entry);
+  for (const UsbListEntry& usb : UsbListEntries(vendorInterfaces, printerInterfaces)) {
+    entry.PortType = usb.PortType;
+    entry.DeviceNumber = usb.DeviceNumber;
+    AddPortEntry(usb.Name, entry);
   }
 }
 

@@ -11,6 +11,20 @@
 
 namespace qx {
 
+// One USB entry as the main window lists them at start and the Add Port dialog offers
+// them: names share one running number, vendor-driver devices first; a printer-class
+// entry carries its index among the printer-class interfaces, so that its port opens
+// the device that was listed.
+struct UsbListEntry {
+  std::string Name;
+  int PortType = 0;
+  int DeviceNumber = 0;
+};
+// `vendorInterfaces`/`printerInterfaces`: the interface indexes whose details could
+// be read, in listing order.
+std::vector<UsbListEntry> UsbListEntries(const std::vector<int>& vendorInterfaces,
+                                         const std::vector<int>& printerInterfaces);
+
 class PortList {
  public:
   // Room for 256 records; a new item is appended only while 128 or fewer are listed.

@@ -6,6 +6,7 @@
 #include <exception>
 #include <memory>
 
+#include "addport/add_port_command.h"
 #include "app/application_window.h"
 #include "app/main_window.h"
 #include "app/main_window_ids.h"
@@ -20,6 +21,8 @@ int Run(HINSTANCE instance) {
   qx::ApplicationWindow application(instance);
   auto main = std::make_unique<qx::MainWindow>(instance, application.Handle());
   application.SetMainWindow(main->Handle());
+  // Created once, hidden, and reused for every Add Port.
+  qx::CreateAddPortForm(main->Handle());
   main->Show();
   SetForegroundWindow(main->Handle());
 
@@ -27,6 +30,7 @@ int Run(HINSTANCE instance) {
   while (GetMessageA(&message, nullptr, 0, 0) > 0) qx::DispatchProgramMessage(message, main->Handle());
 
   std::exception_ptr failure = main->TakeFailure();
+  qx::DestroyAddPortForm();
   application.SetMainWindow(nullptr);
   main.reset();
   if (failure) std::rethrow_exception(failure);

@@ -6,14 +6,12 @@
 
 #include <memory>
 
+#include "port/notification_targets.h"
 #include "port/notification_windows.h"
 
 namespace qx {
 
 class PortTable;
-
-// WM_USER + 0x100: the message the network kind selects its socket events with.
-inline constexpr unsigned SocketNotifyMessage = 0x0500;
 
 std::unique_ptr<NotificationWindows> CreateWin32NotificationWindows(PortTable& table, ModuleInstance instance);
 

@@ -66,6 +66,12 @@ int TQueuedPort::SetInputBlockSize(int n) {
   return 1;
 }
 
+bool TQueuedPort::RefuseTransfer(const void* data, int length, int* count) {
+  if (IsOpen() && length > 0 && data != nullptr) return false;
+  if (count) *count = 0;
+  return true;
+}
+
 int TQueuedPort::QueueWrite(int tag, const char* data, int length, int* written) {
   int queued = 0;
   {

@@ -46,6 +46,9 @@ class TQueuedPort : public TQXCCC {
   char* StagingBuffer() { return staging_.get(); }
 
  protected:
+  // The first check of each kind's Write and Read: a closed port, no buffer or an
+  // empty request moves nothing; the count (when asked for) is then 0.
+  bool RefuseTransfer(const void* data, int length, int* count);
   // Asynchronous Write once the kind has checked that it is open and length > 0:
   // all or nothing into the send queue, then wake the send worker.
   int QueueWrite(int tag, const char* data, int length, int* written);

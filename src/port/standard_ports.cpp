@@ -1,5 +1,6 @@
 #include "port/standard_ports.h"
 
+#include "port/net/net_port.h"
 #include "port/placeholder_port.h"
 #include "port/port_settings.h"
 #include "port/port_table.h"
@@ -20,6 +21,11 @@ namespace qx {
 std::unique_ptr<TQXCCC> CreateStandardPort(int kind) {
   switch (kind) {
     // Each kind replaces its placeholder here as it is built.
+    case KindNetwork:
+      return std::make_unique<TQXNET>(kind, [] {
+        NotificationWindows* windows = ProcessPortTable().Windows();
+        return windows ? windows->SocketWindow() : nullptr;
+      });
 #ifdef _WIN32
     case KindSerial:
       return std::make_unique<TQXCOM>(kind);

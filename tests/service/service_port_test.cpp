@@ -292,7 +292,11 @@ TEST_F(ServicePortTest, ReceivedDataComeThroughTheCallback) {
   EXPECT_EQ(written, 5);
 
   const sim::Bytes reply = sim::wire::IdentifyReply("QX-K40VII");
-  ASSERT_TRUE(WaitUntil([&] { return port->GetInputAvailable() == static_cast<int>(reply.size()); }));
+  // The library queues the bytes before it announces them: wait for the announcement.
+  ASSERT_TRUE(WaitUntil([&] {
+    return port->GetInputAvailable() == static_cast<int>(reply.size()) &&
+           lastAvailable.load() == static_cast<int>(reply.size());
+  }));
   EXPECT_GE(arrivals.load(), 1);
   EXPECT_EQ(lastAvailable.load(), static_cast<int>(reply.size()));
   EXPECT_EQ(lastId.load(), KindPortService);

@@ -59,7 +59,13 @@ bool AddThroughDialog(App& app, const char* com) {
       },
       10000);
   if (dialog == nullptr) return false;
-  if (HWND page = ChildWithText(dialog, "COM")) app.Click(page);
+  // The pages are buttons of a tab control, "COM" the first: a click at its left end.
+  if (HWND tabs = FindWindowExA(dialog, nullptr, "SysTabControl32", nullptr)) {
+    PostMessageA(tabs, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(12, 10));
+    PostMessageA(tabs, WM_LBUTTONUP, 0, MAKELPARAM(12, 10));
+  } else if (HWND page = ChildWithText(dialog, "COM")) {
+    app.Click(page);
+  }
   Sleep(500);
   HWND list = nullptr;
   qx::uitest::WaitFor(

@@ -6,10 +6,14 @@
 #include <string>
 
 #include "addport/add_port_command.h"
+#include "app/main_window_logic.h"
 
 namespace qx {
 
-void AddButtonClick(HWND, MainWindowLogic& logic) {
+void CreateAddPortForm(void*) {}
+void DestroyAddPortForm() {}
+
+void AddButtonClick(void*, MainWindowLogic& logic) {
   const char* name = std::getenv("QX_UI_ADD_PORT");
   if (name != nullptr && std::string(name).size() > 3) {
     PortSettings entry = logic.CurrentSettings();

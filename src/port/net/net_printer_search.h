@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <memory>
 #include <vector>
 
 #include "platform/sockets.h"
@@ -28,8 +29,12 @@ class NetPrinterSearch {
   void Close();
 
  private:
+  friend struct NetPrinterSearchTestAccess;
+
+  static constexpr int MaxSockets = 16;
+
   std::vector<Socket> sockets_;
-  bool started_ = false;
+  std::unique_ptr<SocketLibrary> library_;
 };
 
 }  // namespace qx

@@ -114,10 +114,7 @@ int TQXLPT::Open() {
 }
 
 int TQXLPT::Write(int tag, const char* data, int length, int* written) {
-  if (!IsOpen() || length <= 0 || data == nullptr) {
-    if (written) *written = 0;
-    return 0;
-  }
+  if (RefuseTransfer(data, length, written)) return 0;
   if (!openSync_) return QueueWrite(tag, data, length, written);
   DWORD count = 0;
   WriteFile(device_.Get(), data, static_cast<DWORD>(length), &count, nullptr);
@@ -128,8 +125,7 @@ int TQXLPT::Write(int tag, const char* data, int length, int* written) {
 }
 
 int TQXLPT::Read(void* buffer, int length, int* got) {
-  if (got) *got = 0;
-  if (!IsOpen() || length <= 0 || buffer == nullptr) return 0;
+  if (RefuseTransfer(buffer, length, got)) return 0;
   if (!openSync_) return TakeInput(buffer, length, got);
   DWORD count = 0;
   ReadFile(device_.Get(), buffer, static_cast<DWORD>(length), &count, nullptr);

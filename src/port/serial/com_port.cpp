@@ -207,10 +207,7 @@ int TQXCOM::Open() {
 }
 
 int TQXCOM::Write(int tag, const char* data, int length, int* written) {
-  if (!IsOpen() || length <= 0 || data == nullptr) {
-    if (written) *written = 0;
-    return 0;
-  }
+  if (RefuseTransfer(data, length, written)) return 0;
   if (!openSync_) return QueueWrite(tag, data, length, written);
   // On failure the count is what the device took before it.
   DWORD count = 0;
@@ -223,8 +220,7 @@ int TQXCOM::Write(int tag, const char* data, int length, int* written) {
 }
 
 int TQXCOM::Read(void* buffer, int length, int* got) {
-  if (got) *got = 0;
-  if (!IsOpen() || length <= 0 || buffer == nullptr) return 0;
+  if (RefuseTransfer(buffer, length, got)) return 0;
   DWORD count = 0;
   if (openSync_) {
     ReadFile(device_.Get(), buffer, static_cast<DWORD>(length), &count, nullptr);

@@ -159,10 +159,7 @@ int TQXUSB::Open() {
 }
 
 int TQXUSB::Write(int tag, const char* data, int length, int* written) {
-  if (!IsOpen() || length <= 0 || data == nullptr) {
-    if (written) *written = 0;
-    return 0;
-  }
+  if (RefuseTransfer(data, length, written)) return 0;
   if (!openSync_) return QueueWrite(tag, data, length, written);
 
   const std::uint32_t start = calls_.TickCount();
@@ -190,8 +187,7 @@ int TQXUSB::Write(int tag, const char* data, int length, int* written) {
 }
 
 int TQXUSB::Read(void* buffer, int length, int* got) {
-  if (got) *got = 0;
-  if (!IsOpen() || length <= 0 || buffer == nullptr) return 0;
+  if (RefuseTransfer(buffer, length, got)) return 0;
   if (!openSync_) return TakeInput(buffer, length, got);
   std::uint32_t n = 0;
   // The result of the call says nothing the count does not.

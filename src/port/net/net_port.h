@@ -1,0 +1,74 @@
+#pragma once
+
+#include <atomic>
+#include <functional>
+#include <memory>
+
+#include "platform/sockets.h"
+#include "port/net/net_status_channel.h"
+#include "port/notification_targets.h"
+#include "port/queued_port.h"
+
+namespace qx {
+
+// The socket window's events (SocketNotifyMessage: port/notification_targets.h).
+inline constexpr unsigned SocketConnectEvent = 0x0010;  // FD_CONNECT
+inline constexpr unsigned SocketCloseEvent = 0x0020;    // FD_CLOSE
+
+// Port kind 3: a printer on the network. The command stream goes over TCP to the raw
+// print port 9100 through a send worker and a receive worker; beside it the datagram
+// status channel asks the printer on UDP 3289 whether it is there before each connect.
+// Always asynchronous: Write only queues, Read only drains what has arrived.
+class TQXNET : public TQueuedPort, public SocketNotifyTarget {
+ public:
+  // The socket window (HWND) of the port table, asked at each use; null or absent
+  // when there is none.
+  using WindowSource = std::function<void*()>;
+
+  explicit TQXNET(int portId, WindowSource socketWindow = {}, NetTiming& timing = RealNetTiming());
+  ~TQXNET() override;
+
+  int Open() override;
+  int Write(int tag, const char* data, int length, int* written) override;
+  int Read(void* buffer, int length, int* got) override;
+  int Close() override;
+  int DeviceRequest() override;
+  // `info` is a NetDeviceInfo record; null lists the network printers.
+  int GetDeviceInfo(void* info) override;
+  int IsOpen() override;
+  int IsReady() override;
+  std::intptr_t GetHandle() override;
+  int Configure(const PortSettings* settings) override;
+  int SetSyncMode(int sync) override;
+  int SetHandshakeBypass(int on) override;
+
+  // SocketNotifyTarget: what the socket window needs.
+  SocketHandle Socket() const override { return socket_.load(); }
+  void MarkOpened() override { Opened = 1; }
+  void NotifyOpened() override { TQXCCC::NotifyOpened(); }
+
+  // Dotted text of the address the next Open connects to.
+  const char* AddressText() const { return addressText_; }
+  TNetStatusChannel* StatusChannel() const { return statusChannel_.get(); }
+  bool HasWorkers() const { return SendWorker != nullptr || RecvWorker != nullptr; }
+
+  int SyncMode = 0;
+  std::atomic<int> Opened{0};
+
+  static constexpr int SettleMs = 100;
+
+ private:
+  class TTcpSendThread;
+  class TTcpRecvThread;
+
+  void* SocketWindow() const { return socketWindow_ ? socketWindow_() : nullptr; }
+
+  WindowSource socketWindow_;
+  NetTiming& timing_;
+  std::unique_ptr<SocketLibrary> library_;
+  std::atomic<SocketHandle> socket_{InvalidSocketHandle};
+  char addressText_[16] = "192.168.192.168";
+  std::unique_ptr<TNetStatusChannel> statusChannel_;
+};
+
+}  // namespace qx

@@ -1,0 +1,486 @@
+// The network kind against the simulated printer on loopback: the status probe before
+// each connect, the queues of the connection, the status requests byte for byte, and
+// the identification. Each fixture has its own 127.6.x.y address.
+
+#include "port/net/net_port.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstring>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "net_test_support.h"
+#include "sim/engine/printer_engine.h"
+#include "sim/transport/simulated_printer.h"
+#include "support/memory_port.h"
+
+namespace qx {
+namespace {
+
+using sim::ZemakRequest;
+
+PortSettings SettingsFor(const Ipv4Address& address) {
+  PortSettings settings;
+  settings.PortType = KindNetwork;
+  for (int i = 0; i < 4; ++i) settings.IpAddress[i] = address[i];
+  return settings;
+}
+
+class NetPortTest : public ::testing::Test {
+ protected:
+  explicit NetPortTest(Ipv4Address address, bool udp = true) : address_(address) {
+    options_.Address = address;
+    options_.Udp = udp;
+    options_.Printer.RestartMs = 100;
+  }
+
+  void SetUp() override {
+    std::string error;
+    printer = std::make_unique<sim::SimulatedPrinter>(options_);
+    ASSERT_TRUE(printer->Start(&error)) << error;
+    port = std::make_unique<TQXNET>(KindNetwork, TQXNET::WindowSource{}, timing);
+    const PortSettings settings = SettingsFor(address_);
+    ASSERT_EQ(port->Configure(&settings), 1);
+  }
+  void TearDown() override {
+    port.reset();
+    printer.reset();
+  }
+
+  // The datagrams the printer received, in order.
+  std::vector<sim::Bytes> Requests() const {
+    std::vector<sim::Bytes> got;
+    for (const auto& entry : printer->Zemak().Log()) {
+      if (entry.Dir == sim::Direction::HostToPrinter) got.push_back(entry.Data);
+    }
+    return got;
+  }
+  // Bytes from the printer once `n` of them have arrived.
+  std::string ReadArrived(int n) {
+    EXPECT_TRUE(test::WaitUntil([&] { return port->GetInputAvailable() >= n; }));
+    std::string bytes(static_cast<std::size_t>(n), '\0');
+    int got = -1;
+    port->Read(bytes.data(), n, &got);
+    bytes.resize(static_cast<std::size_t>(std::max(got, 0)));
+    return bytes;
+  }
+
+  // Keeps the send worker inside its progress report (so the send queue stays as it
+  // is) while `hold` is set and `more` holds, for at most 10 s. Install before Open.
+  void HoldSendWorker(std::function<bool()> more = [] { return true; }) {
+    hold = true;
+    port->Hooks.OnWriteProgress = [this, more](int, int, int, int) {
+      test::WaitUntil([&] { return !hold || !more(); });
+      return 1;
+    };
+  }
+  // Queues one byte and waits until the worker has sent it (and is held).
+  void SendOneAndHold() {
+    int written = 0;
+    ASSERT_EQ(port->Write(0, "x", 1, &written), 1);
+    ASSERT_TRUE(test::WaitUntil([&] { return printer->Printer().PrintData() == "x"; }));
+  }
+
+  std::atomic<bool> hold{false};
+  Ipv4Address address_;
+  sim::SimulatedPrinterOptions options_;
+  test::ShortNetTiming timing;
+  std::unique_ptr<sim::SimulatedPrinter> printer;
+  std::unique_ptr<TQXNET> port;
+};
+
+class NetPortOpenTest : public NetPortTest {
+ protected:
+  NetPortOpenTest() : NetPortTest({127, 6, 1, 1}) {}
+};
+
+TEST_F(NetPortOpenTest, ProbesThenConnectsAndOpensOnlyOnce) {
+  int opened = 0;
+  port->Hooks.OnOpened = [&](int) { ++opened; };
+  ASSERT_EQ(port->Open(), 1);
+  EXPECT_EQ(port->IsOpen(), 1);
+  EXPECT_NE(port->GetHandle(), InvalidSocketHandle);
+  EXPECT_EQ(port->Socket(), port->GetHandle());
+  EXPECT_EQ(opened, 1);
+  EXPECT_EQ(Requests(), (std::vector<sim::Bytes>{sim::ZemakResponder::RequestBytes(ZemakRequest::QueryReady)}));
+  EXPECT_TRUE(test::WaitUntil([&] { return printer->Tcp()->Accepted() == 1; }));
+  EXPECT_EQ(timing.SleptMs.load(), TQXNET::SettleMs);
+
+  EXPECT_EQ(port->Open(), 1);  // already open: no probe, no new connection
+  EXPECT_EQ(printer->Zemak().RequestsReceived(ZemakRequest::QueryReady), 1);
+  EXPECT_EQ(printer->Tcp()->Accepted(), 1);
+
+  int closed = 0;
+  port->Hooks.OnClosed = [&](int) { ++closed; };
+  EXPECT_EQ(port->Close(), 1);
+  EXPECT_EQ(closed, 1);
+  EXPECT_EQ(port->IsOpen(), 0);
+  EXPECT_EQ(port->GetHandle(), InvalidSocketHandle);
+  EXPECT_FALSE(port->HasWorkers());
+}
+
+TEST_F(NetPortOpenTest, NotReadyAnswerStillOpens) {
+  auto config = printer->Zemak().Config();
+  config.ReadyByte = 0x01;
+  printer->Zemak().SetConfig(config);
+  EXPECT_EQ(port->IsReady(), 0);
+  EXPECT_EQ(port->Open(), 1);
+}
+
+TEST_F(NetPortOpenTest, CloseOfANeverOpenedPortFiresNothing) {
+  int hooks = 0;
+  port->Hooks.OnClosed = [&](int) { ++hooks; };
+  EXPECT_EQ(port->Close(), 1);
+  EXPECT_EQ(hooks, 0);
+  EXPECT_EQ(port->GetHandle(), InvalidSocketHandle);
+  int written = -1;
+  EXPECT_EQ(port->Write(0, "x", 1, &written), 0);
+  EXPECT_EQ(written, 0);
+  char buffer[4];
+  int got = -1;
+  EXPECT_EQ(port->Read(buffer, 4, &got), 0);
+  EXPECT_EQ(got, 0);
+}
+
+class NetPortNoUdpTest : public NetPortTest {
+ protected:
+  NetPortNoUdpTest() : NetPortTest({127, 6, 1, 2}, false) {}
+};
+
+TEST_F(NetPortNoUdpTest, NoStatusAnswerFailsEvenWithAListener) {
+  EXPECT_EQ(port->Open(), 0);
+  EXPECT_EQ(timing.LastReplyWaitAsked.load(), 3000);
+  EXPECT_EQ(port->IsOpen(), 0);
+  EXPECT_EQ(port->GetHandle(), InvalidSocketHandle);
+  EXPECT_FALSE(port->HasWorkers());
+  EXPECT_EQ(printer->Tcp()->Accepted(), 0);
+  EXPECT_EQ(port->IsReady(), 0);
+  EXPECT_EQ(port->DeviceRequest(), 0);
+  EXPECT_EQ(port->SetHandshakeBypass(1), 0);
+  NetDeviceInfo info;
+  EXPECT_EQ(port->GetDeviceInfo(&info), 0);
+}
+
+class NetPortDataTest : public NetPortTest {
+ protected:
+  NetPortDataTest() : NetPortTest({127, 6, 1, 3}) {}
+};
+
+TEST_F(NetPortDataTest, WriteQueuesAndReadDrainsWhatArrived) {
+  ASSERT_EQ(port->Open(), 1);
+  int written = -1;
+  EXPECT_EQ(port->Write(0, "x", 0, &written), 0);
+  EXPECT_EQ(written, 0);
+
+  const sim::Bytes identify = sim::wire::Identify();
+  ASSERT_EQ(port->Write(0, identify.data(), static_cast<int>(identify.size()), &written), 1);
+  EXPECT_EQ(written, static_cast<int>(identify.size()));
+  const sim::Bytes reply = sim::wire::IdentifyReply("QX-K40VII");
+  EXPECT_TRUE(test::WaitUntil([&] { return port->GetInputAvailable() == static_cast<int>(reply.size()); }));
+  // Asking for more than is there: 0, but the bytes that were there are delivered.
+  char buffer[64] = {};
+  int got = -1;
+  EXPECT_EQ(port->Read(buffer, sizeof buffer, &got), 0);
+  EXPECT_EQ(std::string(buffer, static_cast<std::size_t>(got)), reply);
+  EXPECT_EQ(port->Read(buffer, 1, &got), 0);
+  EXPECT_EQ(got, 0);
+}
+
+TEST_F(NetPortDataTest, SendQueueCapAndByteExactDelivery) {
+  HoldSendWorker();
+  ASSERT_EQ(port->Open(), 1);
+  SendOneAndHold();
+  const std::string first(5000, 'A');
+  int written = -1;
+  EXPECT_EQ(port->Write(0, first.data(), 5000, &written), 1);  // into an empty queue: whole
+  EXPECT_EQ(written, 5000);
+  EXPECT_EQ(port->Write(0, "B", 1, &written), 0);  // 4096 or more queued: refused
+  EXPECT_EQ(written, 0);
+  hold = false;
+
+  // A large stream, queued as the cap allows, arrives byte for byte.
+  std::string stream;
+  for (int i = 0; stream.size() < 300000; ++i) stream += "line " + std::to_string(i) + " of the stream\n";
+  std::size_t sent = 0;
+  ASSERT_TRUE(test::WaitUntil([&] {
+    while (sent < stream.size()) {
+      const int piece = static_cast<int>(std::min<std::size_t>(1500, stream.size() - sent));
+      if (port->Write(0, stream.data() + sent, piece, &written) != 1) return false;
+      sent += static_cast<std::size_t>(piece);
+    }
+    return true;
+  }, std::chrono::seconds(30)));
+  const sim::Bytes expected = "x" + first + stream;
+  ASSERT_TRUE(test::WaitUntil([&] { return printer->Printer().PrintData().size() >= expected.size(); },
+                              std::chrono::seconds(30)));
+  EXPECT_TRUE(printer->Printer().PrintData() == expected);
+  EXPECT_EQ(port->GetOutputPending(), 0);
+}
+
+TEST_F(NetPortDataTest, CloseAndReopenStartWithEmptyQueues) {
+  // Held until Close empties the receive queue, which it does just before the send queue.
+  HoldSendWorker([this] { return port->GetInputAvailable() > 0; });
+  hold = false;
+  ASSERT_EQ(port->Open(), 1);
+  const sim::Bytes identify = sim::wire::Identify();
+  int written = 0;
+  port->Write(0, identify.data(), static_cast<int>(identify.size()), &written);
+  EXPECT_TRUE(test::WaitUntil([&] { return port->GetInputAvailable() > 0; }));
+  hold = true;
+  SendOneAndHold();
+  const std::string held(3000, 'C');
+  port->Write(0, held.data(), 3000, &written);
+  EXPECT_GE(port->GetOutputPending(), 3000);
+  ASSERT_EQ(port->Close(), 1);
+  ASSERT_EQ(port->Open(), 1);
+  EXPECT_EQ(port->GetOutputPending(), 0);
+  EXPECT_EQ(port->GetInputAvailable(), 0);
+  EXPECT_EQ(printer->Tcp()->Accepted(), 2);
+}
+
+TEST(NetPortSettings, ConfigureFormatsTheAddressAndBlockSizesAreBounded) {
+  test::ShortNetTiming timing;
+  TQXNET port(KindNetwork, {}, timing);
+  EXPECT_STREQ(port.AddressText(), "192.168.192.168");
+  PortSettings settings = SettingsFor({10, 0, 0, 200});
+  settings.SyncMode = 1;
+  EXPECT_EQ(port.Configure(&settings), 1);
+  EXPECT_STREQ(port.AddressText(), "10.0.0.200");
+  EXPECT_EQ(port.SyncMode, 1);
+  settings = SettingsFor({200, 129, 255, 128});
+  port.Configure(&settings);
+  EXPECT_STREQ(port.AddressText(), "200.129.255.128");
+  ASSERT_NE(port.StatusChannel(), nullptr);
+  EXPECT_EQ(port.StatusChannel()->Address(), "200.129.255.128");
+
+  EXPECT_EQ(port.SetOutputBlockSize(65536), 1);
+  EXPECT_EQ(port.SetOutputBlockSize(65537), 0);
+  EXPECT_EQ(port.GetOutputBlockSize(), 65536);
+  EXPECT_EQ(port.SetInputBlockSize(65540), 1);
+  EXPECT_EQ(port.SetInputBlockSize(65541), 0);
+  EXPECT_EQ(port.SetInputBlockSize(0), 0);
+  EXPECT_EQ(port.SetOutputBlockSize(-1), 0);
+  EXPECT_EQ(port.GetInputBlockSize(), 65540);
+}
+
+class NetStatusTest : public NetPortTest {
+ protected:
+  NetStatusTest() : NetPortTest({127, 6, 1, 4}) {}
+  TNetStatusChannel& Channel() { return *port->StatusChannel(); }
+};
+
+TEST_F(NetStatusTest, EveryRequestGoesOutByteForByte) {
+  EXPECT_EQ(port->IsReady(), 1);
+  EXPECT_EQ(port->SetHandshakeBypass(1), 1);
+  EXPECT_EQ(printer->Zemak().Bypass(), 1);
+  EXPECT_EQ(port->SetHandshakeBypass(0), 1);
+  EXPECT_EQ(port->DeviceRequest(), 1);
+  NetDeviceInfo info;
+  EXPECT_EQ(port->GetDeviceInfo(&info), 1);
+  using R = sim::ZemakResponder;
+  EXPECT_EQ(Requests(), (std::vector<sim::Bytes>{
+                            R::RequestBytes(ZemakRequest::QueryReady),
+                            R::RequestBytes(ZemakRequest::SetBypass, 1),
+                            R::RequestBytes(ZemakRequest::SetBypass, 0),
+                            R::RequestBytes(ZemakRequest::SendDeviceRequest),
+                            R::RequestBytes(ZemakRequest::QueryIdentity),
+                            R::RequestBytes(ZemakRequest::QueryBasicStatus),
+                        }));
+  // And the table's own bytes, independent of the simulator.
+  EXPECT_EQ(Requests()[1], sim::Bytes("ZEMAKC\x03\x00\x00\x15\x00\x00\x00\x01\x01", 15));
+  EXPECT_EQ(Requests()[4], sim::Bytes("ZEMAKQ\x00\x00\x00\x00\x00\x00\x00\x00", 14));
+}
+
+TEST_F(NetStatusTest, BypassAnsweredWithAnotherValueFails) {
+  sim::DatagramFault fault;
+  fault.Data = sim::Bytes(1, '\0');
+  printer->Zemak().SetFault(ZemakRequest::SetBypass, fault);
+  EXPECT_EQ(port->SetHandshakeBypass(1), 0);
+}
+
+TEST_F(NetStatusTest, SplitAndJoinedDatagramsAreParsedAsPackets) {
+  sim::DatagramFault split;
+  split.SplitAt = {3, 9, 15};
+  printer->Zemak().SetFault(ZemakRequest::QueryReady, split);
+  EXPECT_EQ(Channel().QueryReady(), 1);
+
+  // A basic status reply ahead of the ready reply in one datagram: both dispatched,
+  // so the basic status event is set too (a later request resets it first).
+  sim::DatagramFault joined;
+  joined.Before = sim::ZemakResponder::Packet('q', 3, 0, 0x0000, 0, sim::Bytes(16, '\x05'));
+  joined.Before += "ZZEMAKq\x03\x00\x00\x20\x00\x00\x00\x01\x01";  // not a packet: the second Z only resets
+  joined.Before += sim::ZemakResponder::Packet('q', 4, 0, 0x0020, 0, sim::Bytes(1, '\x01'));  // target 4: dropped
+  printer->Zemak().SetFault(ZemakRequest::QueryReady, joined);
+  EXPECT_EQ(Channel().QueryReady(), 1);
+}
+
+TEST_F(NetStatusTest, LateAnswerIsTakenForTheNextRequest) {
+  sim::DatagramFault late;
+  late.DelayMs = test::ShortNetTiming::ReplyRealMs + 300;
+  late.Data = sim::Bytes(1, '\x01');  // "not ready", so it can be told apart
+  late.Count = 1;
+  printer->Zemak().SetFault(ZemakRequest::QueryReady, late);
+  EXPECT_EQ(Channel().QueryReady(), -1);
+  // The late "not ready" arrives while the second request waits (or just before its
+  // own answer): either way it is dispatched as an answer to that request.
+  SleepMilliseconds(250);
+  const int second = Channel().QueryReady();
+  EXPECT_TRUE(second == 0 || second == 1);
+  EXPECT_EQ(printer->Zemak().RequestsReceived(ZemakRequest::QueryReady), 2);
+}
+
+TEST_F(NetStatusTest, EmptyAndOversizedRepliesKeepTheirLength) {
+  std::uint8_t data[ZemakDataCapacity];
+  int length = -2;
+  sim::DatagramFault empty;
+  empty.Data = sim::Bytes();
+  printer->Zemak().SetFault(ZemakRequest::QueryBasicStatus, empty);
+  EXPECT_EQ(Channel().QueryBasicStatus(data, &length), 1);
+  EXPECT_EQ(length, 0);
+
+  sim::DatagramFault oversized;
+  oversized.Data = sim::Bytes(600, '\x7F');  // more than the parser's buffer
+  printer->Zemak().SetFault(ZemakRequest::QueryIdentity, oversized);
+  std::memset(data, 0, sizeof data);
+  EXPECT_EQ(Channel().QueryIdentity(data, &length), 0);
+  EXPECT_EQ(length, 600);
+  EXPECT_EQ(data[0], 0);  // no data handed out
+  // The parser is back in step with the next packet.
+  EXPECT_EQ(Channel().QueryReady(), 1);
+}
+
+TEST_F(NetStatusTest, IdentificationOfAPlainInterface) {
+  auto config = printer->Zemak().Config();
+  config.HardMajor = 0x01;
+  config.HardMinor = 0x90;
+  config.SoftMajor = 0x0A;
+  config.SoftMinor = 0x05;
+  config.BasicStatus = 0x05;
+  printer->Zemak().SetConfig(config);
+  NetDeviceInfo info;
+  ASSERT_EQ(port->GetDeviceInfo(&info), 1);
+  EXPECT_EQ(info.Name, "NX-L72");
+  EXPECT_EQ(info.HardVersion, "1.90");
+  EXPECT_EQ(info.HardVersionNumber, 400);
+  EXPECT_EQ(info.SoftVersion, "A.05");
+  EXPECT_EQ(info.SoftVersionNumber, 0x0A05);
+  EXPECT_EQ(info.MacAddress, "02:00:00:4B:40:07");
+  EXPECT_EQ(info.ModelCode, "L71");
+  EXPECT_EQ(info.LegacyReply, 1);
+  EXPECT_EQ(info.StatusFlag, 1);
+
+  config.HardMajor = 0x03;
+  config.BasicStatus = 0x06;
+  printer->Zemak().SetConfig(config);
+  ASSERT_EQ(port->GetDeviceInfo(&info), 1);
+  EXPECT_EQ(info.ModelCode, "L7X");
+  EXPECT_EQ(info.StatusFlag, 0);
+}
+
+TEST_F(NetStatusTest, IdentificationOfAnExtendedInterface) {
+  auto config = sim::ZemakConfig::Extended();
+  config.ExtendedStatus = 0x04;
+  printer->Zemak().SetConfig(config);
+  NetDeviceInfo info;
+  ASSERT_EQ(port->GetDeviceInfo(&info), 1);
+  EXPECT_EQ(info.LegacyReply, 0);
+  EXPECT_EQ(info.Name, "NX-G72");
+  EXPECT_EQ(info.ModelCode, "G72");
+  EXPECT_EQ(info.StatusFlag, 1);
+  EXPECT_EQ(printer->Zemak().RequestsReceived(ZemakRequest::QueryExtendedStatus), 1);
+
+  config.ModelPrefix = "KOLV";
+  printer->Zemak().SetConfig(config);
+  ASSERT_EQ(port->GetDeviceInfo(&info), 1);
+  EXPECT_EQ(info.ModelCode, "V45");
+  config.ModelPrefix = "ABCD";
+  printer->Zemak().SetConfig(config);
+  ASSERT_EQ(port->GetDeviceInfo(&info), 1);
+  EXPECT_EQ(info.ModelCode, "G7X");
+
+  // Byte 61 other than 4: treated as plain, empty texts, basic status asked instead.
+  config.Byte61 = 0x0C;
+  printer->Zemak().SetConfig(config);
+  info.ModelCode = "kept";
+  ASSERT_EQ(port->GetDeviceInfo(&info), 1);
+  EXPECT_EQ(info.LegacyReply, 1);
+  EXPECT_EQ(info.Name, "");
+  EXPECT_EQ(info.HardVersion, "");
+  EXPECT_EQ(info.ModelCode, "kept");
+  EXPECT_EQ(printer->Zemak().RequestsReceived(ZemakRequest::QueryBasicStatus), 1);
+}
+
+TEST_F(NetStatusTest, FailedIdentificationReturnsZero) {
+  sim::DatagramFault failure;
+  failure.ResultCode = 0x0001;
+  printer->Zemak().SetFault(ZemakRequest::QueryIdentity, failure);
+  NetDeviceInfo info;
+  EXPECT_EQ(port->GetDeviceInfo(&info), 0);
+}
+
+class NetPortCycleTest : public NetPortTest {
+ protected:
+  NetPortCycleTest() : NetPortTest({127, 6, 3, 1}) {}
+};
+
+// Many openings while data flows both ways: the workers start and stop cleanly each
+// time (run under ThreadSanitizer in the native-tsan suite).
+TEST_F(NetPortCycleTest, OpenCloseCyclesWhileDataFlows) {
+  std::atomic<int> arrived{0};
+  port->Hooks.OnDataArrived = [&](int, int) {
+    ++arrived;
+    return 1;
+  };
+  const sim::Bytes identify = sim::wire::Identify();
+  const std::string text(700, 'T');
+  long long received = 0;
+  for (int cycle = 0; cycle < 15; ++cycle) {
+    ASSERT_EQ(port->Open(), 1) << cycle;
+    int written = 0;
+    for (int i = 0; i < 4; ++i) {
+      port->Write(0, identify.data(), static_cast<int>(identify.size()), &written);
+      port->Write(0, text.data(), static_cast<int>(text.size()), &written);
+      char buffer[256];
+      int got = 0;
+      port->Read(buffer, sizeof buffer, &got);
+      received += got;
+      SleepMilliseconds(1);
+    }
+    if (cycle % 3 == 0) port->ClearOutput();
+    ASSERT_EQ(port->Close(), 1);
+    EXPECT_FALSE(port->HasWorkers());
+  }
+  EXPECT_GT(printer->Printer().CommandsReceived(sim::Command::Identify), 0);
+  EXPECT_GT(arrived.load(), 0);
+  EXPECT_GT(received, 0);
+}
+
+TEST(ZemakParserTest, BytesOutsideTheFormatFallBackToIdle) {
+  ZemakParser parser;
+  auto feed = [&](const sim::Bytes& bytes) {
+    int complete = 0;
+    for (char c : bytes) complete += parser.Feed(static_cast<std::uint8_t>(c)) ? 1 : 0;
+    return complete;
+  };
+  EXPECT_EQ(feed("ZZEMAKq\x03\x00\x00\x20\x00\x00\x00\x00"), 0);
+  EXPECT_EQ(parser.State(), 0);
+  EXPECT_EQ(feed(sim::Bytes("ZEMAKx\x03", 7)), 0);  // unknown letter
+  EXPECT_EQ(feed(sim::Bytes("ZEMAKq\x04", 7)), 0);  // target type 4
+  EXPECT_EQ(parser.State(), 0);
+  // A packet across two feeds, with data length 0.
+  EXPECT_EQ(feed(sim::Bytes("ZEMAKc\x03\x00", 8)), 0);
+  EXPECT_EQ(feed(sim::Bytes("\x00\x15\x00\x00\x00\x00", 6)), 1);
+  EXPECT_EQ(parser.Current().DataLength, 0);
+  EXPECT_EQ(ZemakParser::DispatchNumber(parser.Current()), RequestBypass);
+  // More data than the buffer: counted through, stored up to 512, then complete.
+  sim::Bytes big = sim::ZemakResponder::Packet('q', 0, 0, 0, 0, sim::Bytes(1000, 'x'));
+  EXPECT_EQ(feed(big), 1);
+  EXPECT_EQ(parser.Current().DataLength, 1000);
+  EXPECT_EQ(parser.Current().Data[511], 'x');
+}
+
+}  // namespace
+}  // namespace qx

@@ -1,0 +1,134 @@
+// The search's reply check, over loopback: datagrams from a test sender on its own
+// 127.x.y.z address reach a search socket bound to another one.
+
+#include "port/net/net_printer_search.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "port/net/net_protocol.h"
+
+namespace qx {
+
+struct NetPrinterSearchTestAccess {
+  // A search socket on a loopback address, in place of the machine's interfaces.
+  static Ipv4Endpoint AddLoopbackSocket(NetPrinterSearch& search, const Ipv4Address& address) {
+    Socket s = Socket::Udp();
+    SetNonBlocking(s.Handle(), true);
+    EXPECT_EQ(Bind(s.Handle(), {address, 0}), 0);
+    Ipv4Endpoint bound;
+    LocalEndpoint(s.Handle(), bound);
+    search.sockets_.insert(search.sockets_.begin(), std::move(s));
+    return bound;
+  }
+  static std::size_t Sockets(const NetPrinterSearch& search) { return search.sockets_.size(); }
+  static SocketHandle First(const NetPrinterSearch& search) { return search.sockets_.front().Handle(); }
+};
+
+namespace {
+
+#ifdef _WIN32
+// Wine binds a datagram socket on 127.x.y.z to 0.0.0.0: its datagrams leave from 127.0.0.1.
+const std::string SenderText = "127.0.0.1";
+#else
+const std::string SenderText = "127.6.0.2";
+#endif
+
+std::string Reply(char letter, std::uint16_t result, std::string data, int announced = -1) {
+  std::string p = "ZEMAK";
+  p += letter;
+  p += std::string(4, '\0');
+  p += static_cast<char>(result >> 8);
+  p += static_cast<char>(result & 0xFF);
+  const int length = announced >= 0 ? announced : static_cast<int>(data.size());
+  p += static_cast<char>(length >> 8);
+  p += static_cast<char>(length & 0xFF);
+  return p + data;
+}
+
+std::string Identity(const std::string& text, std::uint8_t byte61 = 0, int size = 144) {
+  std::string data(static_cast<std::size_t>(size), '\0');
+  data.replace(0, text.size(), text);
+  if (size > 61) data[61] = static_cast<char>(byte61);
+  return data;
+}
+
+class SearchReplyTest : public ::testing::Test {
+ protected:
+  SocketLibrary library;
+  NetPrinterSearch search;
+  Ipv4Endpoint at;
+  Socket printer = Socket::Udp();
+
+  void SetUp() override {
+    at = NetPrinterSearchTestAccess::AddLoopbackSocket(search, {127, 6, 0, 1});
+    ASSERT_EQ(Bind(printer.Handle(), {{127, 6, 0, 2}, 0}), 0);
+  }
+
+  // Sends one datagram and reads it back through the search.
+  int Answer(const std::string& datagram, std::string* address = nullptr) {
+    EXPECT_EQ(SendTo(printer.Handle(), datagram.data(), static_cast<int>(datagram.size()), at),
+              static_cast<int>(datagram.size()));
+    char text[16] = "unchanged";
+    EXPECT_GT(WaitReadable(NetPrinterSearchTestAccess::First(search), 5000), 0);
+    const int result = search.ReadReply(text, sizeof text);
+    if (address) *address = text;
+    return result;
+  }
+};
+
+TEST_F(SearchReplyTest, PlainPrinterQualifiesWithItsAddress) {
+  std::string address;
+  // 0x0090 = 144 data bytes: the length check compares unsigned values.
+  EXPECT_EQ(Answer(Reply('p', 0, Identity("NX-L72")), &address), 1);
+  EXPECT_EQ(address, SenderText);
+}
+
+TEST_F(SearchReplyTest, ExtendedInterfaceQualifiesByBit4OfByte61) {
+  EXPECT_EQ(Answer(Reply('p', 0xE000, Identity("NX-G72", 0x0C))), 1);
+  std::string address;
+  EXPECT_EQ(Answer(Reply('p', 0xE000, Identity("NX-G72", 0x08)), &address), 0);
+  EXPECT_EQ(address, SenderText);  // well formed: the sender is still reported
+}
+
+TEST_F(SearchReplyTest, OtherIdentityIsReportedButDoesNotQualify) {
+  std::string address;
+  EXPECT_EQ(Answer(Reply('p', 0, Identity("XY-L72")), &address), 0);
+  EXPECT_EQ(address, SenderText);
+}
+
+TEST_F(SearchReplyTest, MalformedRepliesAreRejectedWithoutAnAddress) {
+  const std::string wrongLength = Reply('p', 0, Identity("NX-L72"), 143);
+  const std::string wrongResult = Reply('p', 0x0001, Identity("NX-L72"));
+  const std::string query = Reply('q', 0, Identity("NX-L72"));
+  const std::string tooShort = "ZEMAKp";
+  for (const std::string& datagram : {wrongLength, wrongResult, query, tooShort}) {
+    std::string address;
+    EXPECT_EQ(Answer(datagram, &address), 0);
+    EXPECT_EQ(address, "unchanged");
+  }
+}
+
+TEST(SearchReply, NoSocketsNoReply) {
+  NetPrinterSearch search;
+  char text[16] = "";
+  EXPECT_EQ(search.ReadReply(text, sizeof text), 0);
+  search.Broadcast();  // nothing to send from
+  EXPECT_EQ(NetPrinterSearchTestAccess::Sockets(search), 0u);
+}
+
+TEST(SearchReply, CheckOfTheHeaderBytes) {
+  const std::string good = Reply('p', 0, Identity("NX-L", 0, 4));
+  const auto* bytes = reinterpret_cast<const std::uint8_t*>(good.data());
+  EXPECT_EQ(CheckSearchReply(bytes, static_cast<int>(good.size())), 1);
+  std::string bad = good;
+  bad[11] = 1;  // result 0x0001
+  EXPECT_EQ(CheckSearchReply(reinterpret_cast<const std::uint8_t*>(bad.data()), static_cast<int>(bad.size())), 0);
+  bad = good;
+  bad[7] = 1;  // target number
+  EXPECT_EQ(CheckSearchReply(reinterpret_cast<const std::uint8_t*>(bad.data()), static_cast<int>(bad.size())), 0);
+}
+
+}  // namespace
+}  // namespace qx
