@@ -11,6 +11,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <functional>
 #include <string>
 
 #include "ui_driver.h"
@@ -50,7 +51,7 @@ HWND ChildWithText(HWND parent, const char* text) {
 }
 
 // The dialog's "COM" page: its page button, then the port in the first visible list, OK.
-bool AddThroughDialog(App& app, const char* com) {
+bool AddThroughDialog(App& app, const char* com, const std::function<void()>& shot) {
   HWND dialog = nullptr;
   qx::uitest::WaitFor(
       [&] {
@@ -87,7 +88,7 @@ bool AddThroughDialog(App& app, const char* com) {
   PostMessageA(GetParent(list), WM_COMMAND, MAKEWPARAM(GetDlgCtrlID(list), CBN_SELCHANGE),
                reinterpret_cast<LPARAM>(list));
   Sleep(200);
-  
+  shot();
   HWND ok = ChildWithText(dialog, "OK");
   if (ok == nullptr) return false;
   app.Click(ok);
@@ -121,7 +122,7 @@ int main(int argc, char** argv) {
   shot("1_started");
 
   app.Click(AddButtonId);
-  if (dialog && !AddThroughDialog(app, com)) {
+  if (dialog && !AddThroughDialog(app, com, [&] { shot("1_add_port_dialog"); })) {
     std::printf("Add Port    FAIL could not add %s through the dialog\n", com);
     return 1;
   }

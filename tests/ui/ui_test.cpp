@@ -115,7 +115,6 @@ TEST(MainWindow, ShowsItsControlsInTheirInitialStateAndExitsWithZero) {
   EXPECT_EQ(uitest::FindTopLevel(app.Id(), "#32770"), nullptr);
   EXPECT_FALSE(app.Exited());
 
-  // Without the Add Port dialog in this build the button only refreshes the controls.
   DWORD code = 1234;
   ASSERT_TRUE(app.Exit(code));
   EXPECT_EQ(code, 0u);
