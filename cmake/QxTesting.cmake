@@ -17,12 +17,14 @@ macro(qx_setup_googletest)
 endmacro()
 
 # qx_add_test(<name> SOURCES ... [LIBS ...] [WINDOWS_ONLY | NATIVE_ONLY]
-#             [TIMEOUT seconds] [PROPERTIES ...])
+#             [TIMEOUT seconds] [SUITE name] [PROPERTIES ...])
 # Builds one GoogleTest program and registers each of its tests as
 # "<suite>.<Test>.<Case>", labelled with the suite name. Windows programs run through
 # the cross-compiling emulator (Wine); discovery happens when ctest runs, not at build.
+# SUITE puts the tests into another suite of the same build tree (the ui suite of the
+# windows tree).
 function(qx_add_test name)
-  cmake_parse_arguments(T "WINDOWS_ONLY;NATIVE_ONLY" "TIMEOUT" "SOURCES;LIBS;PROPERTIES" ${ARGN})
+  cmake_parse_arguments(T "WINDOWS_ONLY;NATIVE_ONLY" "TIMEOUT;SUITE" "SOURCES;LIBS;PROPERTIES" ${ARGN})
   if(T_WINDOWS_ONLY AND NOT WIN32)
     return()
   endif()
@@ -32,11 +34,14 @@ function(qx_add_test name)
   if(NOT T_TIMEOUT)
     set(T_TIMEOUT 120)
   endif()
+  if(NOT T_SUITE)
+    set(T_SUITE ${QX_SUITE})
+  endif()
   add_executable(${name} ${T_SOURCES})
   target_link_libraries(${name} PRIVATE ${T_LIBS} gmock gtest_main)
   gtest_discover_tests(${name}
-    TEST_PREFIX "${QX_SUITE}."
+    TEST_PREFIX "${T_SUITE}."
     DISCOVERY_MODE PRE_TEST
     DISCOVERY_TIMEOUT 300
-    PROPERTIES LABELS "${QX_SUITE}" TIMEOUT ${T_TIMEOUT} ${T_PROPERTIES})
+    PROPERTIES LABELS "${T_SUITE}" TIMEOUT ${T_TIMEOUT} ${T_PROPERTIES})
 endfunction()

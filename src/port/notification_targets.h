@@ -4,6 +4,10 @@
 
 namespace qx {
 
+// The message the socket window handles (WM_USER + 0x100); the network kind selects
+// its socket events with it.
+inline constexpr unsigned SocketNotifyMessage = 0x0500;
+
 // What the hidden notification windows need from the ports they find in the table.
 // A port kind that reacts to device removal or socket events also derives from one
 // of these; the window procedures reach it by its kind and a dynamic_cast.

@@ -6,6 +6,7 @@
 #include "port/port_table.h"
 
 #ifdef _WIN32
+#include "port/notification_windows_win32.h"
 #include "port/parallel/lpt_port.h"
 #include "port/serial/com_port.h"
 #include "port/service/service_library_win32.h"
@@ -42,8 +43,14 @@ std::unique_ptr<TQXCCC> CreateStandardPort(int kind) {
   }
 }
 
-std::unique_ptr<NotificationWindows> CreateStandardNotificationWindows(PortTable&, ModuleInstance) {
+std::unique_ptr<NotificationWindows> CreateStandardNotificationWindows(PortTable& table, ModuleInstance instance) {
+#ifdef _WIN32
+  return CreateWin32NotificationWindows(table, instance);
+#else
+  (void)table;
+  (void)instance;
   return nullptr;
+#endif
 }
 
 PortTable& ProcessPortTable() {

@@ -11,8 +11,7 @@
 
 namespace qx {
 
-// The message the socket window handles (WM_USER + 0x100), and its connect event.
-inline constexpr unsigned SocketNotifyMessage = 0x0500;
+// The socket window's events (SocketNotifyMessage: port/notification_targets.h).
 inline constexpr unsigned SocketConnectEvent = 0x0010;  // FD_CONNECT
 inline constexpr unsigned SocketCloseEvent = 0x0020;    // FD_CLOSE
 

@@ -2,6 +2,7 @@
 
 #include <atomic>
 
+#include "port/notification_targets.h"
 #include "port/queued_port.h"
 #include "port/serial/serial_rules.h"
 #include "port/usb/usb_device.h"
@@ -13,7 +14,7 @@ namespace qx {
 // named channels, QX and QD. All I/O goes through the active channel; the driver's
 // own controls carry time-outs, status, transfer counts and descriptors. The handles
 // are plain (not overlapped): in asynchronous mode each worker blocks in its own call.
-class TQXUSB : public TQueuedPort {
+class TQXUSB : public TQueuedPort, public DevicePresenceTarget {
  public:
   TQXUSB(int portId, DeviceCalls& calls);
   ~TQXUSB() override;
@@ -35,7 +36,7 @@ class TQXUSB : public TQueuedPort {
   // The device-change window asks this of every vendor USB port after a device went
   // away: 1 when the device still answers its status query, 0 otherwise (also when
   // the port is closed). The window closes the port on 0.
-  int CheckDevicePresent();
+  int CheckDevicePresent() override;
 
   bool HasWorkers() const { return SendWorker != nullptr || RecvWorker != nullptr; }
   DeviceHandle QxHandle() const { return qx_.Get(); }

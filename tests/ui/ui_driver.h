@@ -1,0 +1,214 @@
+#pragma once
+
+// A small UI driver: starts the utility, finds its windows, clicks its buttons, reads
+// and dismisses its message boxes, takes screenshots. Every wait is bounded. Used by
+// the UI tests and by the demo.
+
+#include <windows.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "app/main_window_ids.h"
+
+namespace qx::uitest {
+
+inline std::int64_t Now() { return static_cast<std::int64_t>(GetTickCount64()); }
+
+// Polls `done` every 20 ms until it holds or `limitMs` passed.
+inline bool WaitFor(const std::function<bool()>& done, int limitMs) {
+  const std::int64_t end = Now() + limitMs;
+  for (;;) {
+    if (done()) return true;
+    if (Now() >= end) return false;
+    Sleep(20);
+  }
+}
+
+// A Unix path as Wine's Z: drive shows it.
+inline std::string WindowsPath(std::string path) {
+  if (!path.empty() && path[0] == '/') path = "Z:" + path;
+  for (char& c : path) {
+    if (c == '/') c = '\\';
+  }
+  return path;
+}
+
+inline std::string Text(HWND window) {
+  char buffer[512] = {};
+  DWORD_PTR got = 0;
+  SendMessageTimeoutA(window, WM_GETTEXT, sizeof buffer, reinterpret_cast<LPARAM>(buffer), SMTO_ABORTIFHUNG, 2000,
+                      &got);
+  return buffer;
+}
+
+inline std::string ClassOf(HWND window) {
+  char buffer[128] = {};
+  GetClassNameA(window, buffer, sizeof buffer);
+  return buffer;
+}
+
+// The text of one item of another process's combo box (the W form is marshalled).
+inline std::string ComboItem(HWND combo, int index) {
+  wchar_t buffer[256] = {};
+  if (SendMessageW(combo, CB_GETLBTEXTLEN, index, 0) >= 255) return {};
+  SendMessageW(combo, CB_GETLBTEXT, index, reinterpret_cast<LPARAM>(buffer));
+  char text[512] = {};
+  WideCharToMultiByte(CP_ACP, 0, buffer, -1, text, sizeof text, nullptr, nullptr);
+  return text;
+}
+
+struct FoundWindow {
+  DWORD process = 0;
+  const char* windowClass = nullptr;
+  HWND owner = nullptr;  // for message boxes
+  HWND found = nullptr;
+};
+
+// A visible top-level window of a process and class (and owner, when given).
+inline HWND FindTopLevel(DWORD process, const char* windowClass, HWND owner = nullptr) {
+  FoundWindow search{process, windowClass, owner, nullptr};
+  EnumWindows(
+      [](HWND window, LPARAM data) -> BOOL {
+        auto& s = *reinterpret_cast<FoundWindow*>(data);
+        DWORD pid = 0;
+        GetWindowThreadProcessId(window, &pid);
+        if (pid != s.process || ClassOf(window) != s.windowClass) return TRUE;
+        if (s.owner != nullptr && GetWindow(window, GW_OWNER) != s.owner) return TRUE;
+        if (!IsWindowVisible(window)) return TRUE;
+        s.found = window;
+        return FALSE;
+      },
+      reinterpret_cast<LPARAM>(&search));
+  return search.found;
+}
+
+struct MessageBoxSeen {
+  HWND window = nullptr;
+  std::string title;
+  std::string text;
+};
+
+// One running copy of the utility.
+class App {
+ public:
+  App() = default;
+  App(const App&) = delete;
+  App& operator=(const App&) = delete;
+  ~App() { Kill(); }
+
+  bool Start(const std::string& exe) {
+    STARTUPINFOA startup{};
+    startup.cb = sizeof startup;
+    std::string command = "\"" + WindowsPath(exe) + "\"";
+    if (!CreateProcessA(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &info_)) {
+      return false;
+    }
+    CloseHandle(info_.hThread);
+    return true;
+  }
+  DWORD Id() const { return info_.dwProcessId; }
+
+  // Waits for the main window to be shown (the service steps run before it is).
+  HWND WaitMainWindow(int limitMs = 60000) {
+    WaitFor([&] { return (main_ = FindTopLevel(Id(), ui::MainWindowClass)) != nullptr || Exited(); }, limitMs);
+    return main_;
+  }
+  HWND Main() const { return main_; }
+  HWND ApplicationWindow() const { return main_ ? GetWindow(main_, GW_OWNER) : nullptr; }
+  HWND Control(int id) const { return GetDlgItem(main_, id); }
+
+  // BM_CLICK is posted: the handler may show a modal box.
+  void Click(int id) const { PostMessageA(Control(id), BM_CLICK, 0, 0); }
+  void Click(HWND button) const { PostMessageA(button, BM_CLICK, 0, 0); }
+
+  MessageBoxSeen WaitMessageBox(int limitMs) const {
+    MessageBoxSeen box;
+    WaitFor([&] { return (box.window = FindTopLevel(Id(), "#32770", main_)) != nullptr; }, limitMs);
+    if (box.window != nullptr) {
+      // Give the box a moment to fill in its controls.
+      WaitFor([&] { return GetDlgItem(box.window, 0xFFFF) != nullptr && GetDlgItem(box.window, IDOK) != nullptr; },
+              2000);
+      char text[512] = {};
+      GetDlgItemTextA(box.window, 0xFFFF, text, sizeof text);
+      box.text = text;
+      box.title = Text(box.window);
+    }
+    return box;
+  }
+  bool Dismiss(const MessageBoxSeen& box) const {
+    if (box.window == nullptr) return false;
+    PostMessageA(GetDlgItem(box.window, IDOK), BM_CLICK, 0, 0);
+    return WaitFor([&] { return !IsWindow(box.window) || !IsWindowVisible(box.window); }, 5000);
+  }
+
+  bool Exited() const { return info_.hProcess != nullptr && WaitForSingleObject(info_.hProcess, 0) == WAIT_OBJECT_0; }
+  // The exit code once the process ended within the limit.
+  bool WaitExit(int limitMs, DWORD& code) {
+    if (info_.hProcess == nullptr || WaitForSingleObject(info_.hProcess, limitMs) != WAIT_OBJECT_0) return false;
+    GetExitCodeProcess(info_.hProcess, &code);
+    return true;
+  }
+  // Exit button, then the exit code (the service steps at exit may take a while).
+  bool Exit(DWORD& code, int limitMs = 60000) {
+    Click(ui::ExitButtonId);
+    return WaitExit(limitMs, code);
+  }
+  void Kill() {
+    if (info_.hProcess == nullptr) return;
+    if (!Exited()) {
+      TerminateProcess(info_.hProcess, 99);
+      WaitForSingleObject(info_.hProcess, 10000);
+    }
+    CloseHandle(info_.hProcess);
+    info_.hProcess = nullptr;
+  }
+
+ private:
+  PROCESS_INFORMATION info_{};
+  HWND main_ = nullptr;
+};
+
+// The whole screen as a 24-bit BMP file.
+inline bool SaveScreenshot(const std::string& path) {
+  const int width = GetSystemMetrics(SM_CXSCREEN);
+  const int height = GetSystemMetrics(SM_CYSCREEN);
+  HDC screen = GetDC(nullptr);
+  HDC memory = CreateCompatibleDC(screen);
+  BITMAPINFO info{};
+  info.bmiHeader.biSize = sizeof info.bmiHeader;
+  info.bmiHeader.biWidth = width;
+  info.bmiHeader.biHeight = height;
+  info.bmiHeader.biPlanes = 1;
+  info.bmiHeader.biBitCount = 24;
+  info.bmiHeader.biCompression = BI_RGB;
+  void* bits = nullptr;
+  HBITMAP bitmap = CreateDIBSection(screen, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+  bool ok = false;
+  if (bitmap != nullptr) {
+    HGDIOBJ old = SelectObject(memory, bitmap);
+    BitBlt(memory, 0, 0, width, height, screen, 0, 0, SRCCOPY);
+    GdiFlush();
+    const DWORD stride = ((width * 3 + 3) / 4) * 4;
+    const DWORD imageSize = stride * height;
+    BITMAPFILEHEADER file{};
+    file.bfType = 0x4D42;
+    file.bfOffBits = sizeof file + sizeof info.bmiHeader;
+    file.bfSize = file.bfOffBits + imageSize;
+    if (FILE* out = std::fopen(WindowsPath(path).c_str(), "wb")) {
+      ok = std::fwrite(&file, sizeof file, 1, out) == 1 && std::fwrite(&info.bmiHeader, sizeof info.bmiHeader, 1, out) == 1 &&
+           std::fwrite(bits, imageSize, 1, out) == 1;
+      std::fclose(out);
+    }
+    SelectObject(memory, old);
+    DeleteObject(bitmap);
+  }
+  DeleteDC(memory);
+  ReleaseDC(nullptr, screen);
+  return ok;
+}
+
+}  // namespace qx::uitest

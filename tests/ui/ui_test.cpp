@@ -1,0 +1,371 @@
+// The real program under Wine + Xvfb, driven from this second process: its windows, the
+// single-instance rule, and Get, Set and Print Test over a COM port (a pty pair) whose
+// far end is bridged to the simulated printer's engine in this process.
+
+#include <gtest/gtest.h>
+
+#include <windows.h>
+#include <commctrl.h>
+#include <setupapi.h>
+
+#include <atomic>
+#include <cstdio>
+#include <cstring>
+#include <cstdlib>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "app/main_window_ids.h"
+#include "serial/pty_peer.h"
+#include "port/usb/usb_device.h"
+#include "sim/engine/printer_engine.h"
+#include "sim/transport/real_clock.h"
+#include "ui_driver.h"
+
+namespace qx {
+namespace {
+
+using namespace qx::ui;
+using uitest::App;
+
+const std::string ShotDir = QX_UI_SHOT_DIR;
+
+void Shot(const std::string& name) { uitest::SaveScreenshot(ShotDir + "/" + name + ".bmp"); }
+
+bool Enabled(const App& app, int id) { return IsWindowEnabled(app.Control(id)) != FALSE; }
+bool Checked(const App& app, int id) { return SendMessageA(app.Control(id), BM_GETCHECK, 0, 0) == BST_CHECKED; }
+
+TEST(MainWindow, ShowsItsControlsInTheirInitialStateAndExitsWithZero) {
+  App app;
+  ASSERT_TRUE(app.Start(QX_UI_APP_EXE));
+  HWND main = app.WaitMainWindow();
+  ASSERT_NE(main, nullptr);
+  Shot("main_window");
+
+  EXPECT_EQ(uitest::Text(main), "QX-K40VII Printer Model Setting Utility Ver.1.00");
+  RECT client{};
+  GetClientRect(main, &client);
+  EXPECT_EQ(client.right - client.left, 470);
+  EXPECT_EQ(client.bottom - client.top, 270);
+  RECT frame{};
+  GetWindowRect(main, &frame);
+  EXPECT_NEAR((frame.left + frame.right) / 2, GetSystemMetrics(SM_CXSCREEN) / 2, 1);
+  EXPECT_NEAR((frame.top + frame.bottom) / 2, GetSystemMetrics(SM_CYSCREEN) / 2, 1);
+  const LONG style = GetWindowLongA(main, GWL_STYLE);
+  EXPECT_TRUE(style & WS_SYSMENU);
+  EXPECT_FALSE(style & (WS_MINIMIZEBOX | WS_MAXIMIZEBOX | WS_THICKFRAME));
+  EXPECT_TRUE(GetWindowLongA(main, GWL_EXSTYLE) & WS_EX_DLGMODALFRAME);
+
+  // The application window: what a second instance finds; it owns the main window.
+  HWND application = FindWindowA("TApplication", "QX-K40VI Printer Model Setting Utility");
+  ASSERT_NE(application, nullptr);
+  EXPECT_EQ(app.ApplicationWindow(), application);
+
+  struct Expected {
+    int id;
+    const char* windowClass;
+    const char* text;
+    bool enabled;
+  };
+  const Expected controls[] = {
+      {PortLabelId, "Static", "Port", true},
+      {PortComboBoxId, "ComboBox", "", true},
+      {AddButtonId, "Button", "Add Port", true},
+      {GroupBoxId, "Button", "Select Printer Model", true},
+      {K40VIRadioButtonId, "Button", "QX-K40VII", true},
+      {K40VRadioButtonId, "Button", "QX-K40VI", false},
+      {K40IVRadioButtonId, "Button", "QX-K40V", false},
+      {GetButtonId, "Button", "Get", false},  // the empty list disables it
+      {SetButtonId, "Button", "Set", false},
+      {PrintButtonId, "Button", "Print Test", false},
+      {ExitButtonId, "Button", "Exit", true},
+      {ProgressBarId, "msctls_progress32", "", true},
+      {Label1Id, "Static", "Current Setting", true},
+      {Label2Id, "Static", "", true},
+  };
+  for (const Expected& c : controls) {
+    HWND control = app.Control(c.id);
+    ASSERT_NE(control, nullptr) << c.text;
+    EXPECT_STRCASEEQ(uitest::ClassOf(control).c_str(), c.windowClass) << c.text;
+    EXPECT_EQ(uitest::Text(control), c.text);
+    EXPECT_EQ(IsWindowEnabled(control) != FALSE, c.enabled) << c.text;
+  }
+  EXPECT_TRUE(Checked(app, K40VIRadioButtonId));
+  EXPECT_FALSE(Checked(app, K40VRadioButtonId));
+  EXPECT_EQ(SendMessageA(app.Control(PortComboBoxId), CB_GETCOUNT, 0, 0), 0);
+  EXPECT_EQ(SendMessageA(app.Control(ProgressBarId), PBM_GETPOS, 0, 0), 0);
+  EXPECT_EQ(SendMessageA(app.Control(ProgressBarId), PBM_GETRANGE, FALSE, 0), 100);
+  EXPECT_TRUE(GetWindowLongA(app.Control(ProgressBarId), GWL_STYLE) & PBS_SMOOTH);
+  EXPECT_TRUE(GetWindowLongA(app.Control(PortComboBoxId), GWL_STYLE) & CBS_DROPDOWNLIST);
+
+  // Tab order: the focusable controls in creation order.
+  std::vector<int> tabStops;
+  for (HWND child = GetWindow(main, GW_CHILD); child != nullptr; child = GetWindow(child, GW_HWNDNEXT)) {
+    if (GetWindowLongA(child, GWL_STYLE) & WS_TABSTOP) tabStops.push_back(GetDlgCtrlID(child));
+  }
+  EXPECT_EQ(tabStops, (std::vector<int>{PortComboBoxId, AddButtonId, K40VIRadioButtonId, GetButtonId, SetButtonId,
+                                        PrintButtonId, ExitButtonId}));
+
+  // F1 opens nothing: no new window of any process appears.
+  PostMessageA(app.Control(PortComboBoxId), WM_KEYDOWN, VK_F1, 0x003B0001);
+  PostMessageA(app.Control(PortComboBoxId), WM_KEYUP, VK_F1, 0xC03B0001);
+  PostMessageA(main, WM_HELP, 0, 0);
+  Sleep(500);
+  EXPECT_EQ(uitest::FindTopLevel(app.Id(), "#32770"), nullptr);
+  EXPECT_FALSE(app.Exited());
+
+  DWORD code = 1234;
+  ASSERT_TRUE(app.Exit(code));
+  EXPECT_EQ(code, 0u);
+}
+
+// Root devices with an interface of a class, linked so that SetupAPI lists them as
+// present; removed again at the end.
+class RootDevices {
+ public:
+  RootDevices() : set_(SetupDiCreateDeviceInfoList(&DeviceClass, nullptr)) {}
+  ~RootDevices() {
+    for (auto& device : devices_) SetupDiRemoveDevice(set_, &device);
+    SetupDiDestroyDeviceInfoList(set_);
+  }
+  bool Add(const Guid& interfaceClass) {
+    GUID cls;
+    std::memcpy(&cls, &interfaceClass, sizeof cls);
+    SP_DEVINFO_DATA device{};
+    device.cbSize = sizeof device;
+    if (!SetupDiCreateDeviceInfoA(set_, "QXUITEST", &DeviceClass, nullptr, nullptr, DICD_GENERATE_ID, &device) ||
+        !SetupDiRegisterDeviceInfo(set_, &device, 0, nullptr, nullptr, nullptr)) {
+      return false;
+    }
+    devices_.push_back(device);
+    SP_DEVICE_INTERFACE_DATA data{};
+    data.cbSize = sizeof data;
+    if (!SetupDiCreateDeviceInterfaceA(set_, &device, &cls, nullptr, 0, &data)) return false;
+    Link(cls);
+    return true;
+  }
+
+ private:
+  static constexpr GUID DeviceClass = {0x6A0C3E52, 0x2B7D, 0x4C2E, {0x9B, 0x11, 0x51, 0x58, 0x5A, 0x55, 0x49, 0x54}};
+
+  // Control\Linked = 1 under every interface key of the class.
+  static void Link(const GUID& g) {
+    char classKey[160];
+    std::snprintf(classKey, sizeof classKey,
+                  "System\\CurrentControlSet\\Control\\DeviceClasses\\{%08lX-%04X-%04X-%02X%02X-%02X%02X%02X%02X%02X%02X}",
+                  static_cast<unsigned long>(g.Data1), g.Data2, g.Data3, g.Data4[0], g.Data4[1], g.Data4[2], g.Data4[3],
+                  g.Data4[4], g.Data4[5], g.Data4[6], g.Data4[7]);
+    HKEY key = nullptr;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, classKey, 0, KEY_ALL_ACCESS, &key) != ERROR_SUCCESS) return;
+    std::vector<std::string> names;
+    char name[512];
+    for (DWORD i = 0;; ++i) {
+      DWORD size = sizeof name;
+      if (RegEnumKeyExA(key, i, name, &size, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
+      names.emplace_back(name, size);
+    }
+    const DWORD one = 1;
+    for (const auto& sub : names) {
+      for (const std::string& control : {sub + "\\Control", sub + "\\#\\Control"}) {
+        HKEY c = nullptr;
+        if (RegCreateKeyExA(key, control.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &c, nullptr) ==
+            ERROR_SUCCESS) {
+          RegSetValueExA(c, "Linked", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&one), sizeof one);
+          RegCloseKey(c);
+        }
+      }
+    }
+    RegCloseKey(key);
+  }
+
+  HDEVINFO set_;
+  std::vector<SP_DEVINFO_DATA> devices_;
+};
+
+TEST(MainWindow, ListsTheUsbDevicesOfBothClassesWithOneRunningNumberAndSelectsTheLast) {
+  RootDevices devices;
+  ASSERT_TRUE(devices.Add(VendorUsbInterfaceClass));
+  ASSERT_TRUE(devices.Add(UsbPrintInterfaceClass));
+  ASSERT_TRUE(devices.Add(UsbPrintInterfaceClass));
+
+  App app;
+  ASSERT_TRUE(app.Start(QX_UI_APP_EXE));
+  ASSERT_NE(app.WaitMainWindow(), nullptr);
+  Shot("main_window_usb");
+  HWND combo = app.Control(PortComboBoxId);
+  ASSERT_EQ(SendMessageA(combo, CB_GETCOUNT, 0, 0), 3);
+  EXPECT_EQ(uitest::ComboItem(combo, 0), "USB-000");
+  EXPECT_EQ(uitest::ComboItem(combo, 1), "USB PRN-001");
+  EXPECT_EQ(uitest::ComboItem(combo, 2), "USB PRN-002");
+  EXPECT_EQ(SendMessageA(combo, CB_GETCURSEL, 0, 0), 2);
+  for (int id : {GetButtonId, SetButtonId, PrintButtonId, K40VRadioButtonId, K40IVRadioButtonId}) {
+    EXPECT_TRUE(Enabled(app, id)) << id;
+  }
+
+  // No driver behind a root device: Get cannot open the port.
+  app.Click(GetButtonId);
+  uitest::MessageBoxSeen box = app.WaitMessageBox(20000);
+  EXPECT_TRUE(app.Dismiss(box));
+  EXPECT_EQ(box.title, "Error");
+  EXPECT_EQ(box.text, "This utility can't open communication port.");
+
+  DWORD code = 1234;
+  ASSERT_TRUE(app.Exit(code));
+  EXPECT_EQ(code, 0u);
+}
+
+TEST(SingleInstance, SecondCopyRestoresTheMinimisedFirstAndEndsWithMinusOne) {
+  App first;
+  ASSERT_TRUE(first.Start(QX_UI_APP_EXE));
+  HWND main = first.WaitMainWindow();
+  ASSERT_NE(main, nullptr);
+  HWND application = first.ApplicationWindow();
+  ASSERT_NE(application, nullptr);
+
+  PostMessageA(application, WM_SYSCOMMAND, SC_MINIMIZE, 0);
+  ASSERT_TRUE(uitest::WaitFor([&] { return IsIconic(application) && !IsWindowVisible(main); }, 10000));
+
+  App second;
+  ASSERT_TRUE(second.Start(QX_UI_APP_EXE));
+  DWORD code = 0;
+  ASSERT_TRUE(second.WaitExit(30000, code));
+  EXPECT_EQ(code, static_cast<DWORD>(-1));
+
+  EXPECT_TRUE(uitest::WaitFor([&] { return !IsIconic(application) && IsWindowVisible(main); }, 10000));
+  EXPECT_TRUE(uitest::WaitFor([&] { return GetForegroundWindow() == main; }, 10000));
+  Shot("main_window_restored");
+
+  // A second copy while the first is in view ends the same way.
+  App third;
+  ASSERT_TRUE(third.Start(QX_UI_APP_EXE));
+  ASSERT_TRUE(third.WaitExit(30000, code));
+  EXPECT_EQ(code, static_cast<DWORD>(-1));
+  EXPECT_FALSE(first.Exited());
+
+  ASSERT_TRUE(first.Exit(code));
+  EXPECT_EQ(code, 0u);
+}
+
+// Carries bytes both ways between the pty's far end and the printer, until destroyed.
+class PtyBridge {
+ public:
+  PtyBridge(test::PtyPeer& peer, sim::PrinterEngine& printer)
+      : peer_(peer), link_(printer), thread_([this] { Run(); }) {}
+  ~PtyBridge() {
+    stop_ = true;
+    thread_.join();
+  }
+
+ private:
+  void Run() {
+    while (!stop_) {
+      const std::string fromHost = peer_.ReceiveNow();
+      if (!fromHost.empty()) link_.Write(fromHost);
+      const sim::Bytes toHost = link_.Read();
+      if (!toHost.empty()) peer_.Send(toHost);
+      if (fromHost.empty() && toHost.empty()) Sleep(1);
+    }
+  }
+
+  test::PtyPeer& peer_;
+  sim::HostLink link_;
+  std::atomic<bool> stop_{false};
+  std::thread thread_;
+};
+
+// The program variant whose Add Port adds QX_UI_ADD_PORT (COM7) without a dialog.
+class ExchangeTest : public ::testing::Test {
+ protected:
+  sim::RealClock clock;
+  sim::PrinterEngine printer{clock, {.ModelName = "QX-K40VII", .Firmware = "6.00", .ModelSetting = 0x02,
+                                     .RestartMs = 200}};
+  test::PtyPeer peer{"COM8"};
+  PtyBridge bridge{peer, printer};
+  App app;
+
+  void SetUp() override {
+    ASSERT_TRUE(peer.Valid());
+    SetEnvironmentVariableA("QX_UI_ADD_PORT", "COM7");
+    ASSERT_TRUE(app.Start(QX_UI_TEST_EXE));
+    ASSERT_NE(app.WaitMainWindow(), nullptr);
+    app.Click(AddButtonId);
+    ASSERT_TRUE(uitest::WaitFor([&] { return Enabled(app, GetButtonId); }, 10000));
+    ASSERT_EQ(SendMessageA(app.Control(PortComboBoxId), CB_GETCOUNT, 0, 0), 1);
+    EXPECT_EQ(uitest::ComboItem(app.Control(PortComboBoxId), 0), "COM7");
+    EXPECT_EQ(SendMessageA(app.Control(PortComboBoxId), CB_GETCURSEL, 0, 0), 0);
+  }
+
+  // Clicks a button and returns the message box it leads to, dismissed.
+  uitest::MessageBoxSeen Press(int id, const std::string& shot, int limitMs = 20000) {
+    app.Click(id);
+    uitest::MessageBoxSeen box = app.WaitMessageBox(limitMs);
+    if (!shot.empty()) Shot(shot);
+    EXPECT_TRUE(app.Dismiss(box));
+    return box;
+  }
+};
+
+TEST_F(ExchangeTest, GetShowsTheModelAndPrintTestPrintsTheLine) {
+  for (int id : {GetButtonId, SetButtonId, PrintButtonId, K40VRadioButtonId, K40IVRadioButtonId}) {
+    EXPECT_TRUE(Enabled(app, id)) << id;
+  }
+  uitest::MessageBoxSeen box = Press(GetButtonId, "get_information");
+  EXPECT_EQ(box.title, "Information");
+  EXPECT_EQ(box.text, "Getting information was successful.");
+  EXPECT_EQ(uitest::Text(app.Control(Label2Id)), "QX-K40V");
+
+  box = Press(PrintButtonId, "print_test");
+  EXPECT_EQ(box.title, "Information");
+  EXPECT_EQ(box.text, "Test print was successful.");
+  ASSERT_TRUE(uitest::WaitFor([&] { return printer.PrintedLines().size() == 1; }, 5000));
+  EXPECT_EQ(printer.PrintedLines(), (std::vector<std::string>{"QX-K40VII Setting Utility Test Print."}));
+
+  // A printer that does not answer: the error box, and the label keeps its text.
+  printer.SetPowered(false);
+  box = Press(GetButtonId, "get_error", 30000);
+  EXPECT_EQ(box.title, "Error");
+  EXPECT_EQ(box.text, "Communication error.Can not recognize QX-K40VII.");
+  EXPECT_EQ(uitest::Text(app.Control(Label2Id)), "QX-K40V");
+
+  DWORD code = 1234;
+  ASSERT_TRUE(app.Exit(code));
+  EXPECT_EQ(code, 0u);
+}
+
+// Real time: the restart wait of a model change over a COM port is 40 s.
+TEST_F(ExchangeTest, SetDisablesEverythingRefusesToCloseAndConfirmsTheNewSetting) {
+  app.Click(K40VRadioButtonId);  // "QX-K40VI"
+  ASSERT_TRUE(uitest::WaitFor([&] { return Checked(app, K40VRadioButtonId); }, 5000));
+  app.Click(SetButtonId);
+  ASSERT_TRUE(uitest::WaitFor([&] { return !Enabled(app, AddButtonId); }, 10000));
+  const int controls[] = {AddButtonId,    SetButtonId,       GetButtonId,        PrintButtonId,     ExitButtonId,
+                          PortComboBoxId, K40VRadioButtonId, K40IVRadioButtonId, K40VIRadioButtonId};
+  for (int id : controls) EXPECT_FALSE(Enabled(app, id)) << id;
+
+  // Closing is refused while the printer restarts; the progress bar moves on.
+  PostMessageA(app.Main(), WM_CLOSE, 0, 0);
+  PostMessageA(app.ApplicationWindow(), WM_SYSCOMMAND, SC_CLOSE, 0);
+  EXPECT_TRUE(uitest::WaitFor(
+      [&] { return SendMessageA(app.Control(ProgressBarId), PBM_GETPOS, 0, 0) >= 10; }, 15000));
+  EXPECT_FALSE(app.Exited());
+  Shot("set_running");
+
+  uitest::MessageBoxSeen box = app.WaitMessageBox(90000);
+  EXPECT_EQ(SendMessageA(app.Control(ProgressBarId), PBM_GETPOS, 0, 0), 100);
+  Shot("set_done");
+  EXPECT_TRUE(app.Dismiss(box));
+  EXPECT_EQ(box.title, "Information");
+  EXPECT_EQ(box.text, "The setting change succeeded.");
+  EXPECT_EQ(printer.ModelSetting(), 0x03);
+  EXPECT_EQ(uitest::Text(app.Control(Label2Id)), "QX-K40VI");
+  EXPECT_TRUE(uitest::WaitFor([&] { return Enabled(app, AddButtonId) && Enabled(app, ExitButtonId); }, 5000));
+  EXPECT_FALSE(app.Exited());
+
+  DWORD code = 1234;
+  ASSERT_TRUE(app.Exit(code));
+  EXPECT_EQ(code, 0u);
+}
+
+}  // namespace
+}  // namespace qx
