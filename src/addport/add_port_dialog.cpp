@@ -14,7 +14,6 @@ constexpr int ClientWidth = 320;
 constexpr int ClientHeight = 217;
 constexpr int OctetFieldLength = 3;
 constexpr int QueryTargetSize = 4096;
-constexpr std::uint32_t MaxUsbInterfaces = 127;
 constexpr int ReplyTextSize = 32;
 constexpr DWORD FormStyle = WS_POPUP | WS_CAPTION | WS_SYSMENU | WS_CLIPCHILDREN | DS_MODALFRAME;
 constexpr DWORD FormExStyle = WS_EX_DLGMODALFRAME | WS_EX_CONTROLPARENT;
@@ -103,17 +102,6 @@ void FillList(HWND combo, const std::vector<std::string>& names) {
 bool DosDeviceExists(const std::string& name) {
   std::vector<char> target(QueryTargetSize);
   return QueryDosDeviceA(name.c_str(), target.data(), QueryTargetSize) != 0;
-}
-
-// The member indexes of one interface class whose details could be read.
-std::vector<int> PresentInterfaces(const Guid& interfaceClass) {
-  std::vector<int> indexes;
-  std::string path;
-  for (std::uint32_t i = 0; i < MaxUsbInterfaces; ++i) {
-    if (!FindDeviceInterfacePath(interfaceClass, i, path)) break;
-    indexes.push_back(static_cast<int>(i));
-  }
-  return indexes;
 }
 
 ATOM RegisterFormClass() {

@@ -67,19 +67,6 @@ int SystemDpi() {
   return dpi > 0 ? dpi : BaseDpi;
 }
 
-// The interface indexes of a class whose details could be read, from index 0 up to
-// the first missing one (at most 127 indexes).
-std::vector<int> PresentInterfaces(const Guid& interfaceClass) {
-  constexpr int LastIndex = 126;
-  std::vector<int> found;
-  std::string path;
-  for (int index = 0; index <= LastIndex; ++index) {
-    if (!FindDeviceInterfacePath(interfaceClass, static_cast<std::uint32_t>(index), path)) break;
-    if (!path.empty()) found.push_back(index);
-  }
-  return found;
-}
-
 void RegisterMainWindowClass(HINSTANCE instance, WNDPROC procedure) {
   WNDCLASSEXA windowClass{};
   windowClass.cbSize = sizeof windowClass;

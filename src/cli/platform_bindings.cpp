@@ -20,17 +20,15 @@ std::vector<UsbDeviceEntry> ListUsbDevices() {
   int number = 0;
   char text[32];
   for (int pass = 0; pass < 2; ++pass) {
-    const Guid& cls = pass == 0 ? VendorUsbInterfaceClass : UsbPrintInterfaceClass;
-    for (std::uint32_t index = 0; index < 127; ++index) {
-      std::string path;
-      if (!FindDeviceInterfacePath(cls, index, path)) break;
-      if (path.empty()) continue;  // details unreadable: the window skips it too
+    std::vector<std::string> paths;
+    const std::vector<int> indexes = PresentInterfaces(pass == 0 ? VendorUsbInterfaceClass : UsbPrintInterfaceClass, &paths);
+    for (std::size_t i = 0; i < indexes.size(); ++i) {
       UsbDeviceEntry device;
-      std::snprintf(text, sizeof text, pass == 0 ? "usb-%03u" : "usbprn-%03u", index);
+      std::snprintf(text, sizeof text, pass == 0 ? "usb-%03d" : "usbprn-%03d", indexes[i]);
       device.Port = text;
       std::snprintf(text, sizeof text, pass == 0 ? "USB-%03d" : "USB PRN-%03d", number++);
       device.Name = text;
-      device.Path = path;
+      device.Path = paths[i];
       devices.push_back(device);
     }
   }

@@ -165,4 +165,18 @@ bool FindDeviceInterfacePath(const Guid& interfaceClass, std::uint32_t index, st
   return true;
 }
 
+std::vector<int> PresentInterfaces(const Guid& interfaceClass, std::vector<std::string>* paths) {
+  constexpr std::uint32_t LastIndex = 126;
+  std::vector<int> found;
+  std::string path;
+  for (std::uint32_t index = 0; index <= LastIndex; ++index) {
+    if (!FindDeviceInterfacePath(interfaceClass, index, path)) break;
+    // A member whose details cannot be read is skipped, not listed.
+    if (path.empty()) continue;
+    found.push_back(static_cast<int>(index));
+    if (paths) paths->push_back(path);
+  }
+  return found;
+}
+
 }  // namespace qx

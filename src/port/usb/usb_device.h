@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <string>
 #include <utility>
+#include <vector>
 
 #ifdef _WIN32
 #include <windows.h>
@@ -152,6 +153,10 @@ class SeamHandle {
 DeviceCalls& Kernel32DeviceCalls();
 // SetupAPI's side of it, also usable on its own.
 bool FindDeviceInterfacePath(const Guid& interfaceClass, std::uint32_t index, std::string& path);
+// The member indexes 0..126 of one interface class whose details could be read, up to
+// the first index the class no longer has; with `paths`, their device paths alongside.
+// The port list at start, the Add Port dialog and qxmodel list from this.
+std::vector<int> PresentInterfaces(const Guid& interfaceClass, std::vector<std::string>* paths = nullptr);
 #endif
 
 }  // namespace qx
