@@ -95,6 +95,8 @@ MainWindow::MainWindow(HINSTANCE instance, HWND owner) : owner_(owner), logic_(P
   ListUsbDevices();
   // 8. Controls by whether the list is empty.
   logic_.PortComboBoxChange();
+  // 9. The form is created.
+  themeFix_ = std::make_unique<ThemeRepaintFix>(window_);
 }
 
 MainWindow::~MainWindow() {
@@ -188,6 +190,7 @@ LRESULT CALLBACK MainWindow::Procedure(HWND window, UINT message, WPARAM wParam,
 }
 
 LRESULT MainWindow::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
+  if (themeFix_ && themeFix_->OnMessage(message)) return 0;
   switch (message) {
     case WM_COMMAND:
       OnCommand(LOWORD(wParam), HIWORD(wParam));
@@ -195,7 +198,10 @@ LRESULT MainWindow::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
     case WM_CLOSE:
       // Refused while a model change runs; otherwise the message loop ends and the
       // entry destroys the window.
-      if (logic_.CanClose()) PostQuitMessage(0);
+      if (logic_.CanClose()) {
+        themeFix_.reset();
+        PostQuitMessage(0);
+      }
       return 0;
     case WM_HELP:
       return TRUE;  // handled: no help file is ever opened

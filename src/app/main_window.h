@@ -7,10 +7,12 @@
 #include <windows.h>
 
 #include <exception>
+#include <memory>
 #include <utility>
 
 #include "app/main_window_host.h"
 #include "app/main_window_logic.h"
+#include "app/theme_repaint_fix.h"
 #include "services/service_steps.h"
 #include "services/win32_service_system.h"
 
@@ -61,6 +63,8 @@ class MainWindow final : public MainWindowHost {
   // started after they are gone.
   ServiceSteps services_{SystemServices()};
   MainWindowLogic logic_;
+  // Made once the window is built, freed when a close goes ahead.
+  std::unique_ptr<ThemeRepaintFix> themeFix_;
 };
 
 // Handles one message of the program's loops: F1 is swallowed (no help), the main

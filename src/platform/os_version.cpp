@@ -28,10 +28,16 @@ int IsNtPlatform() {
   OSVERSIONINFOA info;
   return ReadVersion(info) && info.dwPlatformId == VER_PLATFORM_WIN32_NT ? 1 : 0;
 }
+
+int WindowsMajorVersion() {
+  OSVERSIONINFOA info;
+  return ReadVersion(info) ? static_cast<int>(info.dwMajorVersion) : 0;
+}
 #else
 // Off Windows there is no NT platform; the device-name remapping never applies.
 int IsNtFamily() { return 0; }
 int IsNtPlatform() { return 0; }
+int WindowsMajorVersion() { return 0; }
 #endif
 
 }  // namespace qx

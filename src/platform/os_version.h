@@ -9,4 +9,7 @@ int IsNtFamily();
 // 1 when the platform identifier alone says NT (the parallel receive worker's test).
 int IsNtPlatform();
 
+// The major version the system reports; 0 when it cannot be read or off Windows.
+int WindowsMajorVersion();
+
 }  // namespace qx

@@ -12,7 +12,7 @@
 #include <thread>
 
 #include "platform/time.h"
-#include "serial/pty_peer.h"
+#include "serial/pty_bridge.h"
 #include "support/memory_port.h"
 #include "usb/root_devices.h"
 #include "sim/engine/printer_engine.h"
@@ -21,33 +21,6 @@
 
 namespace qx {
 namespace {
-
-// Carries bytes both ways between the pty's far end and the printer, until destroyed.
-class PtyBridge {
- public:
-  PtyBridge(test::PtyPeer& peer, sim::PrinterEngine& printer)
-      : peer_(peer), link_(printer), thread_([this] { Run(); }) {}
-  ~PtyBridge() {
-    stop_ = true;
-    thread_.join();
-  }
-
- private:
-  void Run() {
-    while (!stop_) {
-      const std::string fromHost = peer_.ReceiveNow();
-      if (!fromHost.empty()) link_.Write(fromHost);
-      const sim::Bytes toHost = link_.Read();
-      if (!toHost.empty()) peer_.Send(toHost);
-      if (fromHost.empty() && toHost.empty()) SleepMilliseconds(1);
-    }
-  }
-
-  test::PtyPeer& peer_;
-  sim::HostLink link_;
-  std::atomic<bool> stop_{false};
-  std::thread thread_;
-};
 
 struct ProgramResult {
   int Exit = -1;
@@ -79,10 +52,20 @@ std::string ReadText(const std::string& path) {
 ProgramResult RunProgram(const std::string& arguments) {
   ProgramResult result;
   SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
-  const std::string outPath = "qxmodel_test_out.txt";
-  const std::string errPath = "qxmodel_test_err.txt";
+  // Files of their own for each run: an earlier run's file may still be held open for a
+  // moment after its program ended, and must never be read as this run's output.
+  static int runs = 0;
+  const std::string stem = "qxmodel_test_" + std::to_string(GetCurrentProcessId()) + "_" + std::to_string(++runs);
+  const std::string outPath = stem + "_out.txt";
+  const std::string errPath = stem + "_err.txt";
   HANDLE out = CreateFileA(outPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit, CREATE_ALWAYS, 0, nullptr);
   HANDLE err = CreateFileA(errPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit, CREATE_ALWAYS, 0, nullptr);
+  if (out == INVALID_HANDLE_VALUE || err == INVALID_HANDLE_VALUE) {
+    ADD_FAILURE() << "cannot create the output files " << stem << ": " << GetLastError();
+    if (out != INVALID_HANDLE_VALUE) CloseHandle(out);
+    if (err != INVALID_HANDLE_VALUE) CloseHandle(err);
+    return result;
+  }
   STARTUPINFOA startup{};
   startup.cb = sizeof startup;
   startup.dwFlags = STARTF_USESTDHANDLES;
@@ -111,6 +94,8 @@ ProgramResult RunProgram(const std::string& arguments) {
   result.Exit = static_cast<int>(code);
   result.Out = ReadText(outPath);
   result.Err = ReadText(errPath);
+  DeleteFileA(outPath.c_str());
+  DeleteFileA(errPath.c_str());
   return result;
 }
 
@@ -125,7 +110,7 @@ class QxModelProgram : public ::testing::Test {
 };
 
 TEST_F(QxModelProgram, GetSetAndPrintOverTheSerialKind) {
-  PtyBridge bridge(peer, printer);
+  test::PtyBridge bridge(peer, printer);
   printer.SetModelSetting(0x02);
   ProgramResult get = RunProgram("get com1");
   EXPECT_EQ(get.Exit, 0);

@@ -3,7 +3,7 @@
 
 #include <gtest/gtest.h>
 
-#include "app/fake_host.h"
+#include "app/real_time_host.h"
 #include "app/main_window_logic.h"
 #include "net_test_support.h"
 #include "port/net/net_port.h"
@@ -15,30 +15,10 @@
 namespace qx {
 namespace {
 
-// Real time for the short polls, so bytes have time to cross; the long waits of Set
-// (the restart wait and the reopen pauses) pass at once.
-class LoopbackHost : public test::FakeHost {
- public:
-  std::int64_t ElapsedMilliseconds() override { return SteadyMilliseconds() - origin_ + skipped_; }
-  void Sleep(int ms) override {
-    if (ms <= 10) {
-      SleepMilliseconds(ms);
-    } else {
-      skipped_ += ms;
-      events.push_back("sleep " + std::to_string(ms));
-    }
-  }
-  void ProcessMessages() override { skipped_ += 99; }
-
- private:
-  std::int64_t origin_ = SteadyMilliseconds();
-  std::int64_t skipped_ = 0;
-};
-
 class NetExchangeTest : public ::testing::Test {
  protected:
   test::ShortNetTiming timing;
-  LoopbackHost host;
+  test::RealTimeHost host;
   PortTable table{[this](int kind) -> std::unique_ptr<TQXCCC> {
     if (kind == KindNetwork) return std::make_unique<TQXNET>(kind, TQXNET::WindowSource{}, timing);
     return std::make_unique<TPlaceholderPort>(kind, kind);

@@ -6,7 +6,7 @@
 
 #include <gtest/gtest.h>
 
-#include "app/fake_host.h"
+#include "app/real_time_host.h"
 #include "app/main_window_logic.h"
 #include "net/net_test_support.h"
 #include "port/net/net_port.h"
@@ -17,29 +17,12 @@
 namespace qx {
 namespace {
 
-class LoopbackHost : public test::FakeHost {
- public:
-  std::int64_t ElapsedMilliseconds() override { return SteadyMilliseconds() - origin_ + skipped_; }
-  void Sleep(int ms) override {
-    if (ms <= 10) {
-      SleepMilliseconds(ms);
-    } else {
-      skipped_ += ms;
-    }
-  }
-  void ProcessMessages() override { skipped_ += 99; }
-
- private:
-  std::int64_t origin_ = SteadyMilliseconds();
-  std::int64_t skipped_ = 0;
-};
-
 std::string ErrorBox(const char* text) { return std::string("box Error (error icon): ") + text; }
 
 class ReliabilityNetFaults : public ::testing::Test {
  protected:
   test::ShortNetTiming timing;
-  LoopbackHost host;
+  test::RealTimeHost host;
   PortTable table{[this](int kind) -> std::unique_ptr<TQXCCC> {
     if (kind == KindNetwork) return std::make_unique<TQXNET>(kind, TQXNET::WindowSource{}, timing);
     return std::make_unique<TPlaceholderPort>(kind, kind);

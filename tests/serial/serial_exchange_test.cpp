@@ -7,63 +7,16 @@
 #include <thread>
 
 #include "app/main_window_logic.h"
-#include "app/fake_host.h"
+#include "app/real_time_host.h"
 #include "port/port_table.h"
 #include "port/standard_ports.h"
 #include "support/memory_port.h"
-#include "pty_peer.h"
+#include "pty_bridge.h"
 #include "sim/engine/printer_engine.h"
 #include "sim/transport/real_clock.h"
 
 namespace qx {
 namespace {
-
-// Carries bytes both ways between the pty's far end and the printer, until destroyed.
-class PtyBridge {
- public:
-  PtyBridge(test::PtyPeer& peer, sim::PrinterEngine& printer)
-      : peer_(peer), link_(printer), thread_([this] { Run(); }) {}
-  ~PtyBridge() {
-    stop_ = true;
-    thread_.join();
-  }
-
- private:
-  void Run() {
-    while (!stop_) {
-      const std::string fromHost = peer_.ReceiveNow();
-      if (!fromHost.empty()) link_.Write(fromHost);
-      const sim::Bytes toHost = link_.Read();
-      if (!toHost.empty()) peer_.Send(toHost);
-      if (fromHost.empty() && toHost.empty()) SleepMilliseconds(1);
-    }
-  }
-
-  test::PtyPeer& peer_;
-  sim::HostLink link_;
-  std::atomic<bool> stop_{false};
-  std::thread thread_;
-};
-
-// Real time for the short polls, so bytes have time to cross the pty; the long waits
-// of Set (the restart wait and the reopen pauses) pass at once.
-class PtyHost : public test::FakeHost {
- public:
-  std::int64_t ElapsedMilliseconds() override { return SteadyMilliseconds() - origin_ + skipped_; }
-  void Sleep(int ms) override {
-    if (ms <= 10) {
-      SleepMilliseconds(ms);
-    } else {
-      skipped_ += ms;
-      events.push_back("sleep " + std::to_string(ms));
-    }
-  }
-  void ProcessMessages() override { skipped_ += 99; }
-
- private:
-  std::int64_t origin_ = SteadyMilliseconds();
-  std::int64_t skipped_ = 0;
-};
 
 class SerialExchangeTest : public ::testing::Test {
  protected:
@@ -71,7 +24,7 @@ class SerialExchangeTest : public ::testing::Test {
   sim::PrinterEngine printer{clock, {.ModelName = "QX-K40VII", .Firmware = "6.00", .ModelSetting = 0x00,
                                      .RestartMs = 100}};
   test::PtyPeer peer{"COM2"};  // COM1's far end
-  PtyHost host;
+  test::RealTimeHost host;
   PortTable table{CreateStandardPort};
   MainWindowLogic logic{table, host};
 
@@ -89,7 +42,7 @@ class SerialExchangeTest : public ::testing::Test {
 };
 
 TEST_F(SerialExchangeTest, GetSetAndPrintTest) {
-  PtyBridge bridge(peer, printer);
+  test::PtyBridge bridge(peer, printer);
   printer.SetModelSetting(0x02);
   logic.GetButtonClick();
   EXPECT_EQ(host.label2, "QX-K40V");

@@ -17,7 +17,7 @@
 #include <vector>
 
 #include "app/main_window_ids.h"
-#include "serial/pty_peer.h"
+#include "serial/pty_bridge.h"
 #include "port/usb/usb_device.h"
 #include "sim/engine/printer_engine.h"
 #include "sim/transport/real_clock.h"
@@ -247,33 +247,6 @@ TEST(SingleInstance, SecondCopyRestoresTheMinimisedFirstAndEndsWithMinusOne) {
   EXPECT_EQ(code, 0u);
 }
 
-// Carries bytes both ways between the pty's far end and the printer, until destroyed.
-class PtyBridge {
- public:
-  PtyBridge(test::PtyPeer& peer, sim::PrinterEngine& printer)
-      : peer_(peer), link_(printer), thread_([this] { Run(); }) {}
-  ~PtyBridge() {
-    stop_ = true;
-    thread_.join();
-  }
-
- private:
-  void Run() {
-    while (!stop_) {
-      const std::string fromHost = peer_.ReceiveNow();
-      if (!fromHost.empty()) link_.Write(fromHost);
-      const sim::Bytes toHost = link_.Read();
-      if (!toHost.empty()) peer_.Send(toHost);
-      if (fromHost.empty() && toHost.empty()) Sleep(1);
-    }
-  }
-
-  test::PtyPeer& peer_;
-  sim::HostLink link_;
-  std::atomic<bool> stop_{false};
-  std::thread thread_;
-};
-
 // The program variant whose Add Port adds QX_UI_ADD_PORT (COM7) without a dialog.
 class ExchangeTest : public ::testing::Test {
  protected:
@@ -281,7 +254,7 @@ class ExchangeTest : public ::testing::Test {
   sim::PrinterEngine printer{clock, {.ModelName = "QX-K40VII", .Firmware = "6.00", .ModelSetting = 0x02,
                                      .RestartMs = 200}};
   test::PtyPeer peer{"COM8"};
-  PtyBridge bridge{peer, printer};
+  test::PtyBridge bridge{peer, printer};
   App app;
 
   void SetUp() override {
