@@ -47,11 +47,23 @@ class FaultyZemakWire {
   FaultyZemakWire(sim::ZemakResponder& responder) : responder_(responder) {}
   ~FaultyZemakWire() { Stop(); }
 
-  bool Start() {
-    socket_ = Socket::Udp();
+  // Under Wine port 3289 is taken on every address: another program's printer may
+  // hold it for a moment, so the bind is tried for a while.
+  bool Start(std::string& error) {
+    for (int tries = 0;; ++tries) {
+      socket_ = Socket::Udp();
+      if (socket_.Valid() && Bind(socket_.Handle(), {PrinterAddress, ZemakPort}) == 0) break;
+      if (tries == 50) {
+        error = "cannot bind udp 3289 (" + std::to_string(SocketError()) + ")";
+        return false;
+      }
+      SleepMilliseconds(100);
+    }
     stranger_ = Socket::Udp();
-    if (!socket_.Valid() || Bind(socket_.Handle(), {PrinterAddress, ZemakPort}) != 0) return false;
-    if (!stranger_.Valid() || Bind(stranger_.Handle(), {StrangerAddress, 0}) != 0) return false;
+    if (!stranger_.Valid() || Bind(stranger_.Handle(), {StrangerAddress, 0}) != 0) {
+      error = "cannot bind the stranger's socket (" + std::to_string(SocketError()) + ")";
+      return false;
+    }
     thread_ = std::thread([this] { Run(); });
     return true;
   }
@@ -192,7 +204,7 @@ class ReliabilityNetUdpFaults : public ::testing::Test {
     std::string error;
     ASSERT_TRUE(printer->Start(&error)) << error;
     wire = std::make_unique<FaultyZemakWire>(printer->Zemak());
-    ASSERT_TRUE(wire->Start());
+    ASSERT_TRUE(wire->Start(error)) << error;
     logic.CreatePorts(nullptr);
     PortSettings net = logic.CurrentSettings();
     net.PortType = KindNetwork;
