@@ -144,18 +144,49 @@ class TNetStatusChannel::TUdpRecvThread final : public TCommThread {
         if (n < 0 || !Stopping()) SleepMilliseconds(1);
         continue;
       }
+      ZemakParser& parser = ParserFor(from);
       for (int i = 0; i < n; ++i) {
-        if (parser_.Feed(buffer[i])) channel_.Dispatch(parser_.Current());
+        if (parser.Feed(buffer[i])) channel_.Dispatch(parser.Current());
       }
-      if (channel_.listingActive_.load() != 0) channel_.ListIfQualifies(parser_.Current(), from);
+      if (channel_.listingActive_.load() != 0) channel_.ListIfQualifies(parser.Current(), from);
     }
   }
 
  private:
+  // A parser per sender: a packet another sender cut short (or garbage that ends
+  // looking like one) must not swallow the printer's answer that follows. A packet the
+  // printer itself splits over datagrams still carries over. Senders past the limit
+  // take the place of the one heard from longest ago.
+  ZemakParser& ParserFor(const Ipv4Endpoint& from) {
+    for (Sender& s : senders_) {
+      if (s.From.Address == from.Address && s.From.Port == from.Port) {
+        s.LastHeard = ++heard_;
+        return s.Parser;
+      }
+    }
+    if (senders_.size() < MaxSenders) {
+      senders_.push_back(Sender{from, ZemakParser{}, ++heard_});
+      return senders_.back().Parser;
+    }
+    Sender* oldest = &senders_.front();
+    for (Sender& s : senders_) {
+      if (s.LastHeard < oldest->LastHeard) oldest = &s;
+    }
+    *oldest = Sender{from, ZemakParser{}, ++heard_};
+    return oldest->Parser;
+  }
+
+  struct Sender {
+    Ipv4Endpoint From;
+    ZemakParser Parser;
+    std::uint64_t LastHeard = 0;
+  };
   static constexpr int PollMs = 100;
   static constexpr int MaxDatagram = 65536;
+  static constexpr std::size_t MaxSenders = 256;
   TNetStatusChannel& channel_;
-  ZemakParser parser_;
+  std::vector<Sender> senders_;
+  std::uint64_t heard_ = 0;
 };
 
 // ---- channel ----
@@ -211,27 +242,29 @@ int TNetStatusChannel::BroadcastSend(const std::uint8_t* bytes, int length) {
 }
 
 bool TNetStatusChannel::Request(int number, const std::uint8_t* bytes, int length, Reply& reply,
-                                std::uint8_t* data) {
+                                std::uint8_t* data,
+                                const std::function<bool(const Reply&, const std::uint8_t*)>& fits) {
   {
     std::lock_guard lock(lock_);
+    slots_[number].clear();
     events_[number] = false;
   }
   UnicastSend(bytes, length);
   std::unique_lock lock(lock_);
-  const auto wait = std::chrono::milliseconds(timing_.ReplyWaitMs(ReplyWaitMs));
-  if (!signal_.wait_for(lock, wait, [&] { return events_[number]; })) return false;
-  // Copied under the lock: a second reply cannot overwrite the slot meanwhile.
-  if (slot_.Number == number) {
-    reply.ResultCode = slot_.ResultCode;
-    reply.DataLength = slot_.DataLength;
-    if (data && slot_.DataLength <= ZemakDataCapacity) std::memcpy(data, slot_.Data, slot_.DataLength);
-  } else {
-    slot_.Number = RequestNone;
-    reply.ResultCode = -1;
-    reply.DataLength = -1;
-    if (data) data[0] = 0;
+  const auto deadline =
+      std::chrono::steady_clock::now() + std::chrono::milliseconds(timing_.ReplyWaitMs(ReplyWaitMs));
+  for (;;) {
+    if (!signal_.wait_until(lock, deadline, [&] { return events_[number]; })) return false;
+    // Copied under the lock, from the answers to this request number alone.
+    std::deque<Slot>& queue = slots_[number];
+    const Slot slot = queue.front();
+    queue.pop_front();
+    events_[number] = !queue.empty();
+    reply.ResultCode = slot.ResultCode;
+    reply.DataLength = slot.DataLength;
+    if (data && slot.DataLength <= ZemakDataCapacity) std::memcpy(data, slot.Data, slot.DataLength);
+    if (!fits || fits(reply, slot.Data)) return true;
   }
-  return true;
 }
 
 void TNetStatusChannel::Dispatch(const ZemakParser::Packet& packet) {
@@ -239,10 +272,13 @@ void TNetStatusChannel::Dispatch(const ZemakParser::Packet& packet) {
   if (number == RequestNone) return;
   {
     std::lock_guard lock(lock_);
-    slot_.Number = number;
-    slot_.ResultCode = packet.ResultCode;
-    slot_.DataLength = packet.DataLength;
-    if (packet.DataLength <= ZemakDataCapacity) std::memcpy(slot_.Data, packet.Data, packet.DataLength);
+    // Nobody takes answers past a few: the oldest goes (a request clears them anyway).
+    std::deque<Slot>& queue = slots_[number];
+    if (queue.size() == SlotsPerRequest) queue.pop_front();
+    Slot& slot = queue.emplace_back();
+    slot.ResultCode = packet.ResultCode;
+    slot.DataLength = packet.DataLength;
+    if (packet.DataLength <= ZemakDataCapacity) std::memcpy(slot.Data, packet.Data, packet.DataLength);
     events_[number] = true;
   }
   signal_.notify_all();
@@ -270,7 +306,11 @@ int TNetStatusChannel::SetBypass(int value) {
   packet[14] = static_cast<std::uint8_t>(value);
   Reply reply;
   std::uint8_t data[ZemakDataCapacity] = {};
-  if (!Request(RequestBypass, packet.data(), static_cast<int>(packet.size()), reply, data)) return 0;
+  // The answer echoes the value: one with another value answers an earlier request.
+  const auto echoes = [&](const Reply& r, const std::uint8_t* d) {
+    return r.DataLength != 1 || d[0] == static_cast<std::uint8_t>(value);
+  };
+  if (!Request(RequestBypass, packet.data(), static_cast<int>(packet.size()), reply, data, echoes)) return 0;
   return reply.ResultCode == 0 && reply.DataLength == 1 && data[0] == static_cast<std::uint8_t>(value) ? 1 : 0;
 }
 

@@ -7,6 +7,7 @@
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -115,8 +116,10 @@ class TNetStatusChannel {
     int DataLength = -1;
   };
 
-  // The request procedure; false when no reply came in time.
-  bool Request(int number, const std::uint8_t* bytes, int length, Reply& reply, std::uint8_t* data);
+  // The request procedure; false when no reply came in time. An answer `fits` refuses
+  // (one to an earlier request of the same kind) is passed over while the wait lasts.
+  bool Request(int number, const std::uint8_t* bytes, int length, Reply& reply, std::uint8_t* data,
+               const std::function<bool(const Reply&, const std::uint8_t*)>& fits = {});
   // Called by the worker for every complete packet.
   void Dispatch(const ZemakParser::Packet& packet);
   // Called by the worker after each datagram while a listing runs.
@@ -128,12 +131,16 @@ class TNetStatusChannel {
   std::condition_variable signal_;
   char address_[16] = {};
   bool events_[ZemakRequestCount + 1] = {};
-  struct {
-    int Number = RequestNone;
+  // The answers not yet taken, a few per request number: an answer arriving between
+  // another one and its waiter taking it (a late or repeated one, of any kind) must not
+  // put that one out.
+  struct Slot {
     int ResultCode = 0;
     int DataLength = 0;
     std::uint8_t Data[ZemakDataCapacity] = {};
-  } slot_;
+  };
+  static constexpr std::size_t SlotsPerRequest = 4;
+  std::deque<Slot> slots_[ZemakRequestCount + 1];
   std::atomic<int> listingActive_{0};
   std::unique_ptr<TUdpRecvThread> worker_;
 };
