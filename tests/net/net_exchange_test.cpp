@@ -34,13 +34,7 @@ class NetExchangeTest : public ::testing::Test {
     std::string error;
     ASSERT_TRUE(printer->Start(&error)) << error;
     logic.CreatePorts(nullptr);
-    PortSettings net = logic.CurrentSettings();
-    net.PortType = KindNetwork;
-    const std::uint8_t ip[4] = {127, 6, 2, 1};
-    std::copy(ip, ip + 4, net.IpAddress);
-    logic.AddPortEntry("127.6.2.1", net);
-    logic.SelectPort(logic.Ports().Count() - 1);
-    logic.PortComboBoxChange();
+    test::SelectNetworkPrinter(logic, {127, 6, 2, 1});
   }
   void TearDown() override {
     logic.DestroyPorts();

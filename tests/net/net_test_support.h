@@ -5,7 +5,10 @@
 
 #include <algorithm>
 #include <atomic>
+#include <string>
 
+#include "app/main_window_logic.h"
+#include "platform/sockets.h"
 #include "platform/time.h"
 #include "port/net/net_status_channel.h"
 
@@ -30,5 +33,17 @@ class ShortNetTiming : public NetTiming {
     return std::min(ms, ReplyRealMs);
   }
 };
+
+// Adds the printer at `address` to the port list as Add Port does, and selects it.
+inline void SelectNetworkPrinter(MainWindowLogic& logic, const Ipv4Address& address) {
+  PortSettings net = logic.CurrentSettings();
+  net.PortType = KindNetwork;
+  std::copy(address.begin(), address.end(), net.IpAddress);
+  logic.AddPortEntry(std::to_string(address[0]) + "." + std::to_string(address[1]) + "." +
+                         std::to_string(address[2]) + "." + std::to_string(address[3]),
+                     net);
+  logic.SelectPort(logic.Ports().Count() - 1);
+  logic.PortComboBoxChange();
+}
 
 }  // namespace qx::test

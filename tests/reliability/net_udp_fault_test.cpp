@@ -16,7 +16,7 @@
 #include <thread>
 #include <vector>
 
-#include "app/fake_host.h"
+#include "app/real_time_host.h"
 #include "app/main_window_logic.h"
 #include "net/net_test_support.h"
 #include "port/net/net_port.h"
@@ -165,29 +165,12 @@ class FaultyZemakWire {
   std::mt19937 random_{1234};
 };
 
-class LoopbackHost : public test::FakeHost {
- public:
-  std::int64_t ElapsedMilliseconds() override { return SteadyMilliseconds() - origin_ + skipped_; }
-  void Sleep(int ms) override {
-    if (ms <= 10) {
-      SleepMilliseconds(ms);
-    } else {
-      skipped_ += ms;
-    }
-  }
-  void ProcessMessages() override { skipped_ += 99; }
-
- private:
-  std::int64_t origin_ = SteadyMilliseconds();
-  std::int64_t skipped_ = 0;
-};
-
 const std::string GetSucceeded = "box Information (information icon): " + std::string(MessageGetSucceeded);
 
 class ReliabilityNetUdpFaults : public ::testing::Test {
  protected:
   test::ShortNetTiming timing;
-  LoopbackHost host;
+  test::RealTimeHost host;
   PortTable table{[this](int kind) -> std::unique_ptr<TQXCCC> {
     if (kind == KindNetwork) return std::make_unique<TQXNET>(kind, TQXNET::WindowSource{}, timing);
     return std::make_unique<TPlaceholderPort>(kind, kind);
@@ -206,12 +189,7 @@ class ReliabilityNetUdpFaults : public ::testing::Test {
     wire = std::make_unique<FaultyZemakWire>(printer->Zemak());
     ASSERT_TRUE(wire->Start(error)) << error;
     logic.CreatePorts(nullptr);
-    PortSettings net = logic.CurrentSettings();
-    net.PortType = KindNetwork;
-    std::copy(PrinterAddress.begin(), PrinterAddress.end(), net.IpAddress);
-    logic.AddPortEntry("127.13.1.1", net);
-    logic.SelectPort(logic.Ports().Count() - 1);
-    logic.PortComboBoxChange();
+    test::SelectNetworkPrinter(logic, PrinterAddress);
   }
   void TearDown() override {
     logic.DestroyPorts();
