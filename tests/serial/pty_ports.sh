@@ -5,8 +5,9 @@
 # end of each mapped to the device name under test, the other to a COM name that the
 # tests open as the printer. Standard COM/LPT names go through HKLM\Software\Wine\Ports
 # (so that QueryDosDeviceA answers for them, which needs a fresh Wine server); the
-# other names are plain dosdevices links. Cleanup stops the socat processes and
-# removes every mapping again.
+# other names are plain dosdevices links. The pair behind COM20 goes away when a test
+# creates STATE_DIR/vanish-COM20 (a device pulled out in the middle of an exchange).
+# Cleanup stops the socat processes and removes every mapping again.
 set -u
 source "$(dirname "$0")/../../scripts/lib.sh"
 action=$1
@@ -15,7 +16,7 @@ dosdevices="$WINEPREFIX/dosdevices"
 
 # device name under test, peer name
 pairs=(
-  "COM1 COM2" "COM10 COM11" "ComPortName COM12"
+  "COM1 COM2" "COM10 COM11" "ComPortName COM12" "COM20 COM21"
   "LPT1 COM13" "LPT9 COM14" "QXLPT1 COM15" "QXLPT2 COM16" "PVD_LPT1 COM17" "PVD_LPT2 COM18" "LptPortName COM19"
 )
 
@@ -77,6 +78,15 @@ setup() {
     echo $! >>"$state/pids"
     i=$((i + 1))
   done
+  # Watches for the vanish request (at most 15 minutes), then stops COM20's pair.
+  local vanishing
+  vanishing=$(sed -n 4p "$state/pids")
+  setsid bash -c 'for _ in $(seq 18000); do
+      [ -d "$1" ] || exit 0
+      [ -e "$1/vanish-COM20" ] && { kill "$2"; exit 0; }
+      sleep 0.05
+    done' watcher "$state" "$vanishing" </dev/null >/dev/null 2>&1 &
+  echo $! >>"$state/pids"
   local n
   for i in "${!pairs[@]}"; do
     for n in $(seq 50); do [ -L "$state/p$i.b" ] && [ -L "$state/p$i.a" ] && break; sleep 0.1; done

@@ -3,7 +3,11 @@
 
 #include <gtest/gtest.h>
 
+#include <windows.h>
+
 #include <atomic>
+#include <chrono>
+#include <string>
 #include <thread>
 
 #include "app/main_window_logic.h"
@@ -65,6 +69,77 @@ TEST_F(SerialExchangeTest, NoPrinterOnTheLine) {
   logic.GetButtonClick();  // nothing answers on COM2
   EXPECT_EQ(host.Boxes(),
             (std::vector<std::string>{"box Error (error icon): Communication error.Can not recognize QX-K40VII."}));
+}
+
+// COM20's pty pair is stopped by the fixture when asked: the device goes away while the
+// utility waits for a reply.
+class SerialVanishTest : public ::testing::Test {
+ protected:
+  sim::RealClock clock;
+  sim::PrinterEngine printer{clock, {.ModelName = "QX-K40VII", .Firmware = "6.00", .ModelSetting = 0x00}};
+  test::PtyPeer peer{"COM21"};  // COM20's far end
+  test::RealTimeHost host;
+  PortTable table{CreateStandardPort};
+  MainWindowLogic logic{table, host};
+
+  void SetUp() override {
+    ASSERT_TRUE(peer.Valid());
+    logic.CreatePorts(nullptr);
+    PortSettings com20 = logic.CurrentSettings();
+    com20.PortType = KindSerial;
+    com20.PortNumber = 19;
+    com20.BaudCode = 3;
+    logic.AddPortEntry("COM20", com20);
+    logic.PortComboBoxChange();
+  }
+  void TearDown() override { logic.DestroyPorts(); }
+
+  static bool AskFixtureToPullOut() {
+    std::string path = std::string("Z:") + QX_PTY_STATE + "/vanish-COM20";
+    for (char& c : path) {
+      if (c == '/') c = '\\';
+    }
+    HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return false;
+    CloseHandle(file);
+    return true;
+  }
+
+  // Runs a Get and returns its wall time in milliseconds.
+  std::int64_t TimedGet() {
+    host.events.clear();
+    const std::int64_t start = SteadyMilliseconds();
+    logic.GetButtonClick();
+    return SteadyMilliseconds() - start;
+  }
+};
+
+TEST_F(SerialVanishTest, TheDeviceGoesWhileAReplyIsAwaited) {
+  // The firmware query is never answered: the utility is waiting when the device goes.
+  sim::ReplyFault silent;
+  silent.Silent = true;
+  printer.SetFault(sim::Command::Firmware, silent);
+  test::PtyBridge bridge(peer, printer);
+  std::atomic<bool> pulled{false};
+  std::thread puller([&] {
+    if (test::WaitUntil([&] { return printer.CommandsReceived(sim::Command::Firmware) > 0; })) {
+      pulled = AskFixtureToPullOut();
+    }
+  });
+  const std::int64_t first = TimedGet();
+  puller.join();
+  ASSERT_TRUE(pulled);
+  EXPECT_LE(first, 8000);
+  EXPECT_EQ(host.Boxes(),
+            (std::vector<std::string>{"box Error (error icon): Communication error.Can not recognize QX-K40VII."}));
+  EXPECT_TRUE(logic.CanClose());
+
+  // With the device gone the next Get fails at once with one error box of its own.
+  const std::int64_t second = TimedGet();
+  EXPECT_LE(second, 8000);
+  ASSERT_EQ(host.Boxes().size(), 1u);
+  EXPECT_EQ(host.Boxes()[0].rfind("box Error (error icon): ", 0), 0u) << host.Boxes()[0];
+  EXPECT_TRUE(logic.CanClose());
 }
 
 }  // namespace
