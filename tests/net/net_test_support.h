@@ -9,6 +9,9 @@
 
 #include "app/main_window_logic.h"
 #include "platform/sockets.h"
+#include "port/net/net_port.h"
+#include "port/placeholder_port.h"
+#include "port/port_table.h"
 #include "platform/time.h"
 #include "port/net/net_status_channel.h"
 
@@ -33,6 +36,14 @@ class ShortNetTiming : public NetTiming {
     return std::min(ms, ReplyRealMs);
   }
 };
+
+// A port table whose network kind is the real one on `timing`; the other kinds never open.
+inline PortTable::PortFactory NetworkPorts(NetTiming& timing) {
+  return [&timing](int kind) -> std::unique_ptr<TQXCCC> {
+    if (kind == KindNetwork) return std::make_unique<TQXNET>(kind, TQXNET::WindowSource{}, timing);
+    return std::make_unique<TPlaceholderPort>(kind, kind);
+  };
+}
 
 // Adds the printer at `address` to the port list as Add Port does, and selects it.
 inline void SelectNetworkPrinter(MainWindowLogic& logic, const Ipv4Address& address) {

@@ -171,10 +171,7 @@ class ReliabilityNetUdpFaults : public ::testing::Test {
  protected:
   test::ShortNetTiming timing;
   test::RealTimeHost host;
-  PortTable table{[this](int kind) -> std::unique_ptr<TQXCCC> {
-    if (kind == KindNetwork) return std::make_unique<TQXNET>(kind, TQXNET::WindowSource{}, timing);
-    return std::make_unique<TPlaceholderPort>(kind, kind);
-  }};
+  PortTable table{test::NetworkPorts(timing)};
   MainWindowLogic logic{table, host};
   std::unique_ptr<sim::SimulatedPrinter> printer;
   std::unique_ptr<FaultyZemakWire> wire;

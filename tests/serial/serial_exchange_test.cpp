@@ -22,27 +22,41 @@
 namespace qx {
 namespace {
 
-class SerialExchangeTest : public ::testing::Test {
+// The serial kind on DEVICE, whose pty's far end PEER is the printer.
+class ComExchangeTest : public ::testing::Test {
  protected:
-  sim::RealClock clock;
-  sim::PrinterEngine printer{clock, {.ModelName = "QX-K40VII", .Firmware = "6.00", .ModelSetting = 0x00,
-                                     .RestartMs = 100}};
-  test::PtyPeer peer{"COM2"};  // COM1's far end
-  test::RealTimeHost host;
-  PortTable table{CreateStandardPort};
-  MainWindowLogic logic{table, host};
+  ComExchangeTest(const char* device, int portNumber, const char* peerName)
+      : device_(device), portNumber_(portNumber), peer(peerName) {}
 
   void SetUp() override {
     ASSERT_TRUE(peer.Valid());
     logic.CreatePorts(nullptr);
-    PortSettings com1 = logic.CurrentSettings();
-    com1.PortType = KindSerial;
-    com1.PortNumber = 0;
-    com1.BaudCode = 3;
-    logic.AddPortEntry("COM1", com1);
+    PortSettings com = logic.CurrentSettings();
+    com.PortType = KindSerial;
+    com.PortNumber = portNumber_;
+    com.BaudCode = 3;
+    logic.AddPortEntry(device_, com);
     logic.PortComboBoxChange();
   }
   void TearDown() override { logic.DestroyPorts(); }
+
+ private:
+  const char* device_;
+  int portNumber_;
+
+ protected:
+  sim::RealClock clock;
+  sim::PrinterEngine printer{clock, {.ModelName = "QX-K40VII", .Firmware = "6.00", .ModelSetting = 0x00,
+                                     .RestartMs = 100}};
+  test::PtyPeer peer;
+  test::RealTimeHost host;
+  PortTable table{CreateStandardPort};
+  MainWindowLogic logic{table, host};
+};
+
+class SerialExchangeTest : public ComExchangeTest {
+ protected:
+  SerialExchangeTest() : ComExchangeTest("COM1", 0, "COM2") {}
 };
 
 TEST_F(SerialExchangeTest, GetSetAndPrintTest) {
@@ -73,26 +87,9 @@ TEST_F(SerialExchangeTest, NoPrinterOnTheLine) {
 
 // COM20's pty pair is stopped by the fixture when asked: the device goes away while the
 // utility waits for a reply.
-class SerialVanishTest : public ::testing::Test {
+class SerialVanishTest : public ComExchangeTest {
  protected:
-  sim::RealClock clock;
-  sim::PrinterEngine printer{clock, {.ModelName = "QX-K40VII", .Firmware = "6.00", .ModelSetting = 0x00}};
-  test::PtyPeer peer{"COM21"};  // COM20's far end
-  test::RealTimeHost host;
-  PortTable table{CreateStandardPort};
-  MainWindowLogic logic{table, host};
-
-  void SetUp() override {
-    ASSERT_TRUE(peer.Valid());
-    logic.CreatePorts(nullptr);
-    PortSettings com20 = logic.CurrentSettings();
-    com20.PortType = KindSerial;
-    com20.PortNumber = 19;
-    com20.BaudCode = 3;
-    logic.AddPortEntry("COM20", com20);
-    logic.PortComboBoxChange();
-  }
-  void TearDown() override { logic.DestroyPorts(); }
+  SerialVanishTest() : ComExchangeTest("COM20", 19, "COM21") {}
 
   static bool AskFixtureToPullOut() {
     std::string path = std::string("Z:") + QX_PTY_STATE + "/vanish-COM20";
