@@ -16,26 +16,18 @@
 #include "port/usb/usb_port.h"
 #include "port/usb/usb_printer.h"
 #include "usb/simulated_usb.h"
+#include "usb/usb_exchange_support.h"
 
 namespace qx {
 namespace {
 
 using test::FakeHost;
+using test::HostTime;
 using test::SimClock;
 using test::SimUsbPrintDriver;
 using test::SimVendorUsbDriver;
 using test::UsbPrinter;
 using test::VendorDevice;
-
-class HostTime final : public test::SimTime {
- public:
-  explicit HostTime(FakeHost& host) : host_(host) {}
-  std::int64_t Now() const override { return host_.now; }
-  void Sleep(std::uint32_t ms) override { host_.now += ms; }
-
- private:
-  FakeHost& host_;
-};
 
 std::string Box(const char* text) {
   const bool error = std::string(text) != MessageGetSucceeded && std::string(text) != MessageSetSucceeded &&
@@ -59,11 +51,7 @@ class ReliabilityFaults : public ::testing::Test {
   sim::PrinterEngine engine{clock};
   SimVendorUsbDriver vendor{time, engine};
   SimUsbPrintDriver printer{time, engine};
-  PortTable table{[this](int kind) -> std::unique_ptr<TQXCCC> {
-    if (kind == KindVendorUsb) return std::make_unique<TQXUSB>(kind, vendor);
-    if (kind == KindUsbPrinter) return std::make_unique<TQXUSBPRN>(kind, printer);
-    return std::make_unique<TPlaceholderPort>(kind, kind);
-  }};
+  PortTable table{test::SimulatedUsbPorts(vendor, &printer)};
   MainWindowLogic logic{table, host};
 
   void SetUp() override {

@@ -18,24 +18,16 @@
 #include "process_resources.h"
 #include "support/memory_port.h"
 #include "usb/simulated_usb.h"
+#include "usb/usb_exchange_support.h"
 
 namespace qx {
 namespace {
 
 using test::FakeHost;
+using test::HostTime;
 using test::SimClock;
 using test::SimUsbPrintDriver;
 using test::SimVendorUsbDriver;
-
-class HostTime final : public test::SimTime {
- public:
-  explicit HostTime(FakeHost& host) : host_(host) {}
-  std::int64_t Now() const override { return host_.now; }
-  void Sleep(std::uint32_t ms) override { host_.now += ms; }
-
- private:
-  FakeHost& host_;
-};
 
 TEST(ReliabilitySoak, AThousandGetsLeaveNoHandlesOrMemoryBehind) {
   FakeHost host;
@@ -43,10 +35,7 @@ TEST(ReliabilitySoak, AThousandGetsLeaveNoHandlesOrMemoryBehind) {
   SimClock clock{time};
   sim::PrinterEngine engine{clock};
   SimVendorUsbDriver vendor{time, engine};
-  PortTable table{[&](int kind) -> std::unique_ptr<TQXCCC> {
-    if (kind == KindVendorUsb) return std::make_unique<TQXUSB>(kind, vendor);
-    return std::make_unique<TPlaceholderPort>(kind, kind);
-  }};
+  PortTable table{test::SimulatedUsbPorts(vendor)};
   MainWindowLogic logic{table, host};
   vendor.AddDevice(0);
   logic.CreatePorts(nullptr);
