@@ -10,6 +10,7 @@ namespace qx::sim {
 class RealClock final : public Clock {
  public:
   std::int64_t NowMilliseconds() const override { return SteadyMilliseconds() - origin_; }
+  void SleepMilliseconds(int ms) override { qx::SleepMilliseconds(ms); }
 
  private:
   std::int64_t origin_ = SteadyMilliseconds();

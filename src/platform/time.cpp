@@ -3,6 +3,8 @@
 #include <chrono>
 #include <thread>
 
+#include "platform/clock.h"
+
 namespace qx {
 
 std::int64_t SteadyMilliseconds() {
@@ -16,6 +18,22 @@ void SleepMilliseconds(int ms) {
     return;
   }
   std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+}
+
+namespace {
+
+class SteadyClock final : public Clock {
+ public:
+  std::int64_t NowMilliseconds() const override { return SteadyMilliseconds(); }
+  void SleepMilliseconds(int ms) override { qx::SleepMilliseconds(ms); }
+};
+
+}  // namespace
+
+Clock& SystemClock() {
+  // Stateless, so one shared instance is no mutable global state.
+  static SteadyClock clock;
+  return clock;
 }
 
 }  // namespace qx

@@ -9,7 +9,8 @@ set -u
 action=$1
 qxsim=$2
 state=$3
-ns=${4:-qxnet}  # one prefix per suite, so that suites may run side by side
+# One prefix per suite and build tree, so that suites and clones may run side by side.
+ns=${4:-qxnet}$(printf '%s' "$state" | cksum | cut -c1-5)
 printers=(1 2)
 
 cleanup() {

@@ -51,11 +51,12 @@ class FakeTime final : public SimTime {
 // The engine's clock on a SimTime.
 class SimClock final : public sim::Clock {
  public:
-  explicit SimClock(const SimTime& time) : time_(time) {}
+  explicit SimClock(SimTime& time) : time_(time) {}
   std::int64_t NowMilliseconds() const override { return time_.Now(); }
+  void SleepMilliseconds(int ms) override { time_.Sleep(ms > 0 ? static_cast<std::uint32_t>(ms) : 0); }
 
  private:
-  const SimTime& time_;
+  SimTime& time_;
 };
 
 // Handles, events, DOS names, time and the call log that both drivers share.
