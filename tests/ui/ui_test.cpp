@@ -311,7 +311,9 @@ TEST_F(ExchangeTest, SetDisablesEverythingRefusesToCloseAndConfirmsTheNewSetting
   app.Click(K40VRadioButtonId);  // "QX-K40VI"
   ASSERT_TRUE(uitest::WaitFor([&] { return Checked(app, K40VRadioButtonId); }, 5000));
   app.Click(SetButtonId);
-  ASSERT_TRUE(uitest::WaitFor([&] { return !Enabled(app, AddButtonId); }, 10000));
+  // The window disables the nine controls one after another; this process may look
+  // between two of them, so wait for the last one before checking them all.
+  ASSERT_TRUE(uitest::WaitFor([&] { return !Enabled(app, K40VIRadioButtonId); }, 10000));
   const int controls[] = {AddButtonId,    SetButtonId,       GetButtonId,        PrintButtonId,     ExitButtonId,
                           PortComboBoxId, K40VRadioButtonId, K40IVRadioButtonId, K40VIRadioButtonId};
   for (int id : controls) EXPECT_FALSE(Enabled(app, id)) << id;
