@@ -47,13 +47,6 @@ write_registry() {  # $1: "set" or "delete"
   "$WINE64" regedit /S "Z:${file//\//\\}" </dev/null >/dev/null 2>&1
 }
 
-restart_wine() {
-  "$WINESERVER64" -k >/dev/null 2>&1
-  "$WINESERVER64" -w >/dev/null 2>&1
-  "$WINESERVER64" -p >/dev/null 2>&1
-  "$WINE64" cmd /c exit </dev/null >/dev/null 2>&1
-}
-
 cleanup() {
   if [ -f "$state/pids" ]; then
     while read -r pid; do kill "$pid" 2>/dev/null; done <"$state/pids"
@@ -65,7 +58,7 @@ cleanup() {
     for name in $pair; do rm -f "$dosdevices/$(lower "$name")"; done
   done
   write_registry delete
-  restart_wine
+  qx_restart_wine
   rm -rf "$state"
 }
 
@@ -99,7 +92,7 @@ setup() {
     in_registry "$device" || ln -sfn "$(readlink "$state/p$i.a")" "$dosdevices/$(lower "$device")"
     i=$((i + 1))
   done
-  restart_wine
+  qx_restart_wine || { qx_log "pty_ports: the Wine server did not start"; return 1; }
   # The Wine mount manager makes the registry's links as it starts.
   i=0
   for pair in "${pairs[@]}"; do
