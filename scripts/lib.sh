@@ -37,3 +37,59 @@ qx_restart_wine() {
   qx_stop_wine
   qx_start_wine
 }
+
+# Runs COMMAND... in a session and process group of its own and waits for it. When
+# this script is interrupted or terminated meanwhile, that whole group is terminated and
+# waited for (then killed, after 300 s) and this script exits, running its EXIT trap.
+# Returns COMMAND's status.
+qx_run() {
+  setsid "$@" <&0 &
+  qx_child=$!
+  trap 'qx_stop_child; exit 130' INT
+  trap 'qx_stop_child; exit 143' TERM HUP
+  wait "$qx_child"
+  local status=$?
+  qx_child=
+  return $status
+}
+
+qx_stop_child() {
+  [ -n "${qx_child:-}" ] || return 0
+  trap '' INT TERM HUP
+  kill -TERM -- "-$qx_child" 2>/dev/null
+  local end=$((SECONDS + 300))
+  while kill -0 -- "-$qx_child" 2>/dev/null; do
+    [ "$SECONDS" -lt "$end" ] || { kill -KILL -- "-$qx_child" 2>/dev/null; break; }
+    sleep 0.2
+  done
+  wait "$qx_child" 2>/dev/null
+  qx_child=
+}
+
+# Processes and namespaces that must outlive the script that made them (a fixture's
+# socat pairs, printers, network namespaces) are stopped by a command the script
+# registers with qx_at_session_end; the session (scripts/with-wine, scripts/test) runs
+# these commands when it ends, however it ends. Outside a session this does nothing.
+qx_at_session_end() {
+  [ -n "${QX_SESSION_END:-}" ] || return 0
+  local line
+  line=$(printf '%q ' "$@")
+  grep -qxF -- "$line" "$QX_SESSION_END" 2>/dev/null || printf '%s\n' "$line" >>"$QX_SESSION_END"
+}
+
+# Opens a session for the commands this script starts (exports QX_SESSION_END).
+qx_session_begin() {
+  QX_SESSION_END=$(mktemp "${TMPDIR:-/tmp}/qx-session.XXXXXX")
+  export QX_SESSION_END
+}
+
+# Runs the registered commands (each bounded), newest first, and closes the session.
+# No test follows them, so a Wine server they start needs no desktop.
+qx_session_end() {
+  [ -n "${QX_SESSION_END:-}" ] && [ -f "$QX_SESSION_END" ] || return 0
+  local line
+  while IFS= read -r line; do
+    [ -n "$line" ] && DISPLAY= eval "timeout 120 $line" </dev/null >/dev/null 2>&1
+  done < <(tac "$QX_SESSION_END")
+  rm -f "$QX_SESSION_END"
+}

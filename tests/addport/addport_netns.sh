@@ -76,6 +76,8 @@ make_networks() {
 
 setup() {
   cleanup
+  # An interrupted run never gets to the Cleanup test: the session runs it then.
+  qx_at_session_end bash "$(realpath "$0")" cleanup "$state"
   mkdir -p "$state"
   if ! make_networks 2>/dev/null; then
     qx_log "addport_netns: network namespaces or veth links are not permitted here; the dialog tests are skipped"

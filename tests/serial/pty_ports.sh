@@ -7,7 +7,8 @@
 # (so that QueryDosDeviceA answers for them, which needs a fresh Wine server); the
 # other names are plain dosdevices links. The pair behind COM20 goes away when a test
 # creates STATE_DIR/vanish-COM20 (a device pulled out in the middle of an exchange).
-# Cleanup stops the socat processes and removes every mapping again.
+# Cleanup stops the socat processes and removes every mapping again; the session
+# (scripts/with-wine) runs it too when the tests are interrupted.
 set -u
 source "$(dirname "$0")/../../scripts/lib.sh"
 action=$1
@@ -64,6 +65,8 @@ cleanup() {
 
 setup() {
   cleanup
+  # An interrupted run never gets to the Cleanup test: the session runs it then.
+  qx_at_session_end bash "$(realpath "$0")" cleanup "$state"
   mkdir -p "$state"
   local i=0 pair
   for pair in "${pairs[@]}"; do

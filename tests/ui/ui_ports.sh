@@ -46,6 +46,8 @@ cleanup() {
 
 setup() {
   cleanup
+  # An interrupted run never gets to the Cleanup test: the session runs it then.
+  qx_at_session_end bash "$(realpath "$0")" cleanup "$state" "$app_com" "$printer_com"
   mkdir -p "$state"
   setsid socat pty,raw,echo=0,link="$state/app" pty,raw,echo=0,link="$state/printer" </dev/null >/dev/null 2>&1 &
   echo $! >"$state/pid"
