@@ -4,8 +4,8 @@
 # The network search's figures: a host namespace joined by one veth pair to a printer
 # namespace holding N addresses, each answering the search as its own printer; then
 # one search from the host namespace, which prints its row. Nothing leaves these
-# namespaces; they go again on any exit. Without `ip netns` it prints nothing (the rows
-# then stay unmeasured) and exits 0.
+# namespaces; they go again on any exit, also when interrupted. Where namespaces cannot
+# be made (it needs root and `ip netns`) it says so and exits 1.
 set -u
 program=$1
 shift
@@ -23,10 +23,13 @@ cleanup() {
   return 0
 }
 trap cleanup EXIT
+trap 'exit 130' INT
+trap 'exit 143' TERM HUP
+cannot() { echo "search_bench: cannot make network namespaces and a veth pair here (needs root and ip netns)" >&2; exit 1; }
 
-ip netns add "$host" 2>/dev/null || exit 0
-ip netns add "$printers" || exit 0
-ip link add qxsbh netns "$host" type veth peer name qxsbp netns "$printers" || exit 0
+ip netns add "$host" 2>/dev/null || cannot
+ip netns add "$printers" || cannot
+ip link add qxsbh netns "$host" type veth peer name qxsbp netns "$printers" || cannot
 ip -n "$host" addr add 10.67.0.1/16 dev qxsbh
 ip -n "$host" link set qxsbh up
 ip -n "$printers" link set qxsbp up

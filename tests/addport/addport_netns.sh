@@ -30,13 +30,11 @@ in_ns() { ip netns exec "$ns" "$@"; }
 
 stop_wine() {
   [ -d "$prefix" ] || return 0
-  WINEPREFIX=$prefix "$WINESERVER64" -k >/dev/null 2>&1
-  WINEPREFIX=$prefix "$WINESERVER64" -w >/dev/null 2>&1
+  WINEPREFIX=$prefix qx_stop_wine
 }
 
 start_wine() {
-  WINEPREFIX=$prefix in_ns "$WINESERVER64" -p </dev/null >/dev/null 2>&1
-  WINEPREFIX=$prefix in_ns "$WINE64" cmd /c exit </dev/null >/dev/null 2>&1
+  WINEPREFIX=$prefix qx_start_wine in_ns
 }
 
 cleanup() {
@@ -78,6 +76,8 @@ make_networks() {
 
 setup() {
   cleanup
+  # An interrupted run never gets to the Cleanup test: the session runs it then.
+  qx_at_session_end bash "$(realpath "$0")" cleanup "$state"
   mkdir -p "$state"
   if ! make_networks 2>/dev/null; then
     qx_log "addport_netns: network namespaces or veth links are not permitted here; the dialog tests are skipped"
@@ -102,10 +102,11 @@ setup() {
     echo '"COM5"="/dev/null"'
     echo '"LPT2"="/dev/null"'
   } >"$state/ports.reg"
-  start_wine
+  # The registry needs no desktop; the server that the tests use gets one.
+  DISPLAY= start_wine || return 1
   WINEPREFIX=$prefix in_ns "$WINE64" regedit /S "Z:${state//\//\\}\\ports.reg" </dev/null >/dev/null 2>&1
   stop_wine
-  start_wine
+  start_wine || return 1
   local n
   for n in $(seq 100); do [ -L "$prefix/dosdevices/com5" ] && break; sleep 0.1; done
   [ -L "$prefix/dosdevices/com5" ] || { qx_log "addport_netns: COM5 not mapped"; return 1; }

@@ -6,11 +6,13 @@
 # the search broadcast on its link. Nothing leaves these namespaces. Setup that is not
 # permitted leaves no state, and the tests then skip.
 set -u
+source "$(dirname "$0")/../../scripts/lib.sh"
 action=$1
 qxsim=$2
 state=$3
 # One prefix per suite and build tree, so that suites and clones may run side by side.
-ns=${4:-qxnet}$(printf '%s' "$state" | cksum | cut -c1-5)
+tag=${4:-qxnet}
+ns=$tag$(printf '%s' "$state" | cksum | cut -c1-5)
 printers=(1 2)
 
 cleanup() {
@@ -25,6 +27,8 @@ cleanup() {
 
 setup() {
   cleanup
+  # An interrupted run never gets to the Cleanup test: the session runs it then.
+  qx_at_session_end bash "$(realpath "$0")" cleanup "$qxsim" "$state" "$tag"
   ip netns add "$ns-host" 2>/dev/null || { echo "ip netns not permitted: search tests skip"; return 0; }
   mkdir -p "$state"
   ip -n "$ns-host" link set lo up

@@ -7,7 +7,8 @@
 # (so that QueryDosDeviceA answers for them, which needs a fresh Wine server); the
 # other names are plain dosdevices links. The pair behind COM20 goes away when a test
 # creates STATE_DIR/vanish-COM20 (a device pulled out in the middle of an exchange).
-# Cleanup stops the socat processes and removes every mapping again.
+# Cleanup stops the socat processes and removes every mapping again; the session
+# (scripts/with-wine) runs it too when the tests are interrupted.
 set -u
 source "$(dirname "$0")/../../scripts/lib.sh"
 action=$1
@@ -47,13 +48,6 @@ write_registry() {  # $1: "set" or "delete"
   "$WINE64" regedit /S "Z:${file//\//\\}" </dev/null >/dev/null 2>&1
 }
 
-restart_wine() {
-  "$WINESERVER64" -k >/dev/null 2>&1
-  "$WINESERVER64" -w >/dev/null 2>&1
-  "$WINESERVER64" -p >/dev/null 2>&1
-  "$WINE64" cmd /c exit </dev/null >/dev/null 2>&1
-}
-
 cleanup() {
   if [ -f "$state/pids" ]; then
     while read -r pid; do kill "$pid" 2>/dev/null; done <"$state/pids"
@@ -65,12 +59,14 @@ cleanup() {
     for name in $pair; do rm -f "$dosdevices/$(lower "$name")"; done
   done
   write_registry delete
-  restart_wine
+  qx_restart_wine
   rm -rf "$state"
 }
 
 setup() {
   cleanup
+  # An interrupted run never gets to the Cleanup test: the session runs it then.
+  qx_at_session_end bash "$(realpath "$0")" cleanup "$state"
   mkdir -p "$state"
   local i=0 pair
   for pair in "${pairs[@]}"; do
@@ -99,7 +95,7 @@ setup() {
     in_registry "$device" || ln -sfn "$(readlink "$state/p$i.a")" "$dosdevices/$(lower "$device")"
     i=$((i + 1))
   done
-  restart_wine
+  qx_restart_wine || { qx_log "pty_ports: the Wine server did not start"; return 1; }
   # The Wine mount manager makes the registry's links as it starts.
   i=0
   for pair in "${pairs[@]}"; do

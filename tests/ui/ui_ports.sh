@@ -32,13 +32,6 @@ write_registry() {  # $1: "set" or "delete"
   "$WINE64" regedit /S "Z:${file//\//\\}" </dev/null >/dev/null 2>&1
 }
 
-restart_wine() {
-  "$WINESERVER64" -k >/dev/null 2>&1
-  "$WINESERVER64" -w >/dev/null 2>&1
-  "$WINESERVER64" -p >/dev/null 2>&1
-  "$WINE64" cmd /c exit </dev/null >/dev/null 2>&1
-}
-
 cleanup() {
   [ -d "$state" ] || return 0
   if [ -f "$state/pid" ]; then
@@ -47,12 +40,14 @@ cleanup() {
   fi
   rm -f "$dosdevices/$(lower "$app_com")" "$dosdevices/$(lower "$printer_com")"
   write_registry delete
-  restart_wine
+  qx_restart_wine
   rm -rf "$state"
 }
 
 setup() {
   cleanup
+  # An interrupted run never gets to the Cleanup test: the session runs it then.
+  qx_at_session_end bash "$(realpath "$0")" cleanup "$state" "$app_com" "$printer_com"
   mkdir -p "$state"
   setsid socat pty,raw,echo=0,link="$state/app" pty,raw,echo=0,link="$state/printer" </dev/null >/dev/null 2>&1 &
   echo $! >"$state/pid"
@@ -60,7 +55,7 @@ setup() {
   for n in $(seq 50); do [ -L "$state/app" ] && [ -L "$state/printer" ] && break; sleep 0.1; done
   [ -L "$state/printer" ] || { qx_log "ui_ports: socat did not start"; return 1; }
   write_registry set
-  restart_wine
+  qx_restart_wine || { qx_log "ui_ports: the Wine server did not start"; return 1; }
   # The Wine mount manager makes the links from the registry as it starts.
   local name end want
   for name in "$app_com:app" "$printer_com:printer"; do

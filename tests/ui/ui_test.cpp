@@ -8,6 +8,7 @@
 #include <commctrl.h>
 #include <setupapi.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
 #include <cstring>
@@ -311,12 +312,15 @@ TEST_F(ExchangeTest, SetDisablesEverythingRefusesToCloseAndConfirmsTheNewSetting
   app.Click(K40VRadioButtonId);  // "QX-K40VI"
   ASSERT_TRUE(uitest::WaitFor([&] { return Checked(app, K40VRadioButtonId); }, 5000));
   app.Click(SetButtonId);
-  // The window disables the nine controls one after another; this process may look
-  // between two of them, so wait for the last one before checking them all.
-  ASSERT_TRUE(uitest::WaitFor([&] { return !Enabled(app, K40VIRadioButtonId); }, 10000));
   const int controls[] = {AddButtonId,    SetButtonId,       GetButtonId,        PrintButtonId,     ExitButtonId,
                           PortComboBoxId, K40VRadioButtonId, K40IVRadioButtonId, K40VIRadioButtonId};
+  // The window disables them one after another; seen from here the first may be
+  // disabled while the last is not yet.
+  const bool allDisabled = uitest::WaitFor(
+      [&] { return std::none_of(std::begin(controls), std::end(controls), [&](int id) { return Enabled(app, id); }); },
+      10000);
   for (int id : controls) EXPECT_FALSE(Enabled(app, id)) << id;
+  ASSERT_TRUE(allDisabled);
 
   // Closing is refused while the printer restarts; the progress bar moves on.
   PostMessageA(app.Main(), WM_CLOSE, 0, 0);
