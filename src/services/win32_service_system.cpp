@@ -3,7 +3,6 @@
 #include <windows.h>
 #include <tlhelp32.h>
 
-#include "platform/time.h"
 
 namespace qx {
 
@@ -121,12 +120,6 @@ bool Win32ServiceSystem::ProcessNames(std::vector<std::wstring>& names) {
   }
   return true;
 }
-
-std::int64_t Win32ServiceSystem::WholeSeconds() { return SteadyMilliseconds() / 1000; }
-
-std::int64_t Win32ServiceSystem::Milliseconds() { return SteadyMilliseconds(); }
-
-void Win32ServiceSystem::SleepMilliseconds(int ms) { ::Sleep(static_cast<DWORD>(ms)); }
 
 ServiceSystem& SystemServices() {
   static Win32ServiceSystem system;

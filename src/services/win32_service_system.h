@@ -1,7 +1,7 @@
 #pragma once
 
 // The production binding of the service seam (Windows only): the Service Control
-// Manager, a Toolhelp process walk, and a steady clock.
+// Manager, a Toolhelp process walk, and the program's clock.
 
 #include "services/service_system.h"
 
@@ -9,6 +9,10 @@ namespace qx {
 
 class Win32ServiceSystem : public ServiceSystem {
  public:
+  // The steady system clock: a wait must not stretch or shrink when the wall clock is
+  // set or daylight saving time begins or ends. Tests hand in a fake one.
+  explicit Win32ServiceSystem(Clock& clock = SystemClock()) : clock_(clock) {}
+
   ScHandleValue OpenManager(std::uint32_t access) override;
   ScHandleValue OpenServiceAnsi(ScHandleValue manager, const std::string& name,
                                 std::uint32_t access) override;

@@ -92,7 +92,7 @@ TEST(WineServices, TheTreesWaitIsBoundedAgainstTheRealManager) {
   ASSERT_TRUE(service.Installed());
   ASSERT_EQ(ChangeServiceState(SystemServices(), ServiceModeStart, service.Name()), 1);
   RealManagerFakeClock fakeTime;
-  fakeTime.StepPerReadMs = 10000;  // a dozen real queries reach the bound, well inside the linger
+  fakeTime.StepPerQueryMs = 10000;  // a dozen real queries reach the bound, well inside the linger
   CServiceControl node(fakeTime, service.WideName());
   EXPECT_EQ(node.StopTree(), static_cast<int>(ErrorTimeout));
   EXPECT_EQ(RawState(service.Name()), static_cast<DWORD>(SERVICE_STOP_PENDING));
