@@ -25,15 +25,14 @@ class Win32ServiceSystem : public ServiceSystem {
   void Close(ScHandleValue handle) override;
   std::uint32_t LastError() override;
   bool ProcessNames(std::vector<std::wstring>& names) override;
+  Clock& Time() override { return clock_; }
 
-  // Whole seconds of a steady clock: the wait must not stretch or shrink when the
-  // wall clock is set or daylight saving time begins or ends.
-  std::int64_t WholeSeconds() override;
-  std::int64_t Milliseconds() override;
-  void SleepMilliseconds(int ms) override;
+ private:
+  Clock& clock_;
 };
 
-// The program's binding; it keeps no state (the last error is the thread's own).
+// The program's binding on the system clock; it keeps no state (the last error is the
+// thread's own).
 ServiceSystem& SystemServices();
 
 }  // namespace qx
