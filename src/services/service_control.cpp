@@ -30,7 +30,7 @@ void CServiceControl::BuildDependents(std::vector<std::wstring>& ancestors) {
     ScHandle service(system_, system_.OpenServiceWide(manager.Get(), serviceName_,
                                                       ServiceEnumerateDependentsAccess));
     if (!service) return;
-    if (!system_.ActiveDependents(service.Get(), names)) return;
+    if (!system_.Dependents(service.Get(), DependentsActive, names)) return;
   }
   // The manager refuses circular dependencies; a name already on the path from the
   // root is skipped all the same, so a confused manager cannot make the tree endless.

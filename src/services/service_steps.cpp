@@ -59,6 +59,16 @@ void ServiceSteps::StartServicesAtExit() {
   StartSpoolerTree();
 }
 
+void ServiceSteps::StartServicesWithoutStopping() {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (rule_ != ExitRule::StartTheSet || stopped_ || started_) return;
+    stopped_ = true;
+    spoolerTree_ = std::make_unique<CServiceControl>(system_, SpoolerServiceName);
+  }
+  StartServicesAtExit();
+}
+
 void ServiceSteps::StartVendorServices() {
   for (int index : VendorStartOrder) {
     const std::string name = VendorServices[index];

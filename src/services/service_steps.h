@@ -55,6 +55,10 @@ class ServiceSteps {
   // Starts the vendor services 7, 6, 5, 3, 4, 1, 2, then the spooler tree, by the
   // rule; releases the tree. Runs once, and only after a StopServicesAtStart.
   void StartServicesAtExit();
+  // The exit steps without a start before them (after a crash or a killed process):
+  // the vendor services as at exit, then the spooler tree as it stands now. Only with
+  // ExitRule::StartTheSet; runs once, and not after StopServicesAtStart.
+  void StartServicesWithoutStopping();
   // Safe from any thread: a StopServicesAtStart running now stops no further service.
   void CancelStopping() { cancelled_ = true; }
 

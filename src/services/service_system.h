@@ -23,6 +23,8 @@ inline constexpr std::uint32_t ServicePausePending = 6;
 inline constexpr std::uint32_t ServicePaused = 7;
 
 inline constexpr std::uint32_t ManagerAccess = 0x20000000;  // GENERIC_EXECUTE
+inline constexpr std::uint32_t DependentsActive = 1;  // SERVICE_ACTIVE
+inline constexpr std::uint32_t DependentsAll = 3;     // SERVICE_STATE_ALL
 // SERVICE_QUERY_STATUS | SERVICE_START | SERVICE_STOP
 inline constexpr std::uint32_t ServiceQueryStatusAccess = 0x0004;
 inline constexpr std::uint32_t ServiceStartAccess = 0x0010;
@@ -72,9 +74,10 @@ class ServiceSystem {
   // ControlService with SERVICE_CONTROL_STOP.
   virtual bool ControlStop(ScHandleValue service, ServiceStatus& status) = 0;
   virtual bool Start(ScHandleValue service) = 0;  // StartServiceA, no arguments
-  // EnumDependentServicesW with SERVICE_ACTIVE: the key names in the manager's order.
-  // False when the enumeration failed (names then stays empty).
-  virtual bool ActiveDependents(ScHandleValue service, std::vector<std::wstring>& names) = 0;
+  // EnumDependentServicesW with this state filter (DependentsActive, DependentsAll):
+  // the key names in the manager's order. False when the enumeration failed (names
+  // then stays empty).
+  virtual bool Dependents(ScHandleValue service, std::uint32_t states, std::vector<std::wstring>& names) = 0;
   virtual void Close(ScHandleValue handle) = 0;  // CloseServiceHandle
   virtual std::uint32_t LastError() = 0;
 

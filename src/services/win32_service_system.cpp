@@ -75,19 +75,19 @@ bool Win32ServiceSystem::Start(ScHandleValue service) {
   return ok;
 }
 
-bool Win32ServiceSystem::ActiveDependents(ScHandleValue service, std::vector<std::wstring>& names) {
+bool Win32ServiceSystem::Dependents(ScHandleValue service, std::uint32_t states, std::vector<std::wstring>& names) {
   names.clear();
   DWORD needed = 0;
   DWORD count = 0;
-  if (EnumDependentServicesW(AsHandle(service), SERVICE_ACTIVE, nullptr, 0, &needed, &count)) {
-    return true;  // nothing needed: no active dependents
+  if (EnumDependentServicesW(AsHandle(service), states, nullptr, 0, &needed, &count)) {
+    return true;  // nothing needed: no dependents
   }
   if (GetLastError() != ERROR_MORE_DATA || needed == 0) return false;
 
   // The records are followed by their strings in the same buffer; keep it aligned.
   std::vector<ENUM_SERVICE_STATUSW> buffer(needed / sizeof(ENUM_SERVICE_STATUSW) + 1);
   const DWORD size = static_cast<DWORD>(buffer.size() * sizeof(ENUM_SERVICE_STATUSW));
-  if (!EnumDependentServicesW(AsHandle(service), SERVICE_ACTIVE, buffer.data(), size, &needed,
+  if (!EnumDependentServicesW(AsHandle(service), states, buffer.data(), size, &needed,
                               &count)) {
     return false;
   }

@@ -21,7 +21,7 @@ class Win32ServiceSystem : public ServiceSystem {
   bool QueryStatus(ScHandleValue service, ServiceStatus& status) override;
   bool ControlStop(ScHandleValue service, ServiceStatus& status) override;
   bool Start(ScHandleValue service) override;
-  bool ActiveDependents(ScHandleValue service, std::vector<std::wstring>& names) override;
+  bool Dependents(ScHandleValue service, std::uint32_t states, std::vector<std::wstring>& names) override;
   void Close(ScHandleValue handle) override;
   std::uint32_t LastError() override;
   bool ProcessNames(std::vector<std::wstring>& names) override;

@@ -20,7 +20,7 @@ struct FakeService {
   std::wstring Name;
   std::uint32_t State = ServiceStopped;
   // Every service that depends on this one, in the manager's order; the enumeration
-  // reports only those not stopped.
+  // filters them by state (active: not stopped).
   std::vector<std::wstring> Dependents;
   // After a stop (start) request the service stays pending this long, then reaches
   // its state at the next query. Negative: pending for ever.
@@ -146,7 +146,7 @@ class FakeServiceSystem : public ServiceSystem {
     service->PendingUntil = service->StartTakesMs < 0 ? -1 : NowMs() + service->StartTakesMs;
     return Succeed();
   }
-  bool ActiveDependents(ScHandleValue handle, std::vector<std::wstring>& names) override {
+  bool Dependents(ScHandleValue handle, std::uint32_t states, std::vector<std::wstring>& names) override {
     names.clear();
     FakeService* service = ServiceOf(handle);
     log_.push_back("Enum " + NameOf(handle));
@@ -155,7 +155,9 @@ class FakeServiceSystem : public ServiceSystem {
     if (service->EnumerationFails) return Fail(ErrorAccessDenied);
     for (const std::wstring& name : service->Dependents) {
       auto it = services_.find(Key(name));
-      if (it != services_.end() && it->second.State != ServiceStopped) names.push_back(name);
+      if (it == services_.end()) continue;
+      const bool active = it->second.State != ServiceStopped;
+      if ((states & (active ? DependentsActive : 2u)) != 0) names.push_back(name);
     }
     return Succeed();
   }
