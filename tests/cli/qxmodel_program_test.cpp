@@ -13,6 +13,8 @@
 
 #include "platform/time.h"
 #include "serial/pty_bridge.h"
+#include "services/service_state.h"
+#include "services/wine_service_support.h"
 #include "support/memory_port.h"
 #include "usb/root_devices.h"
 #include "sim/engine/printer_engine.h"
@@ -186,6 +188,34 @@ TEST(QxModelProgramList, UsbDevicesOfBothClasses) {
   EXPECT_EQ(list.Exit, 0) << list.Err;
   EXPECT_EQ(list.Out, "usb-000\tUSB-000\t" + vendor + "\nusbprn-000\tUSB PRN-001\t" + printer + "\n");
   EXPECT_EQ(list.Err, "");
+}
+
+// The states Wine's service manager reports, and the way back after a killed run.
+TEST(QxModelProgramServices, ListsTheRealStatesAndStartsThemAgain) {
+  test::TestService vendor("ZemakTovel", "", WindowsPath(QX_TEST_SERVICE_EXE));
+  ASSERT_TRUE(vendor.Installed());
+  ServiceSystem& system = SystemServices();
+  ASSERT_EQ(ChangeServiceState(system, ServiceModeStop, "Spooler"), 1);
+  ASSERT_EQ(ChangeServiceState(system, ServiceModeStop, "ZemakTovel"), 1);
+
+  ProgramResult list = RunProgram("services");
+  EXPECT_EQ(list.Exit, 0) << list.Err;
+  // Wine lists no dependents of its spooler.
+  EXPECT_EQ(list.Out,
+            "Spooler\tstopped\tspooler\nZEMAK_DVN_AGENT_SERVICE\tnot installed\tvendor\n"
+            "ZEMAK_KTPOS_AGENT_SERVICE\tnot installed\tvendor\nZemakPOSPort\tnot installed\tvendor\n"
+            "ZemakTovel\tstopped\tvendor\nZEMAK_Port_Communication_Service\tnot installed\tvendor\n"
+            "ZEMAK_Port_Communication_Service_QXS\tnot installed\tvendor\n"
+            "ZEMAK_Port_Communication_Service_QXC\tnot installed\tvendor\n");
+
+  ProgramResult start = RunProgram("--json services start");
+  EXPECT_EQ(start.Exit, 0) << start.Err;
+  EXPECT_EQ(test::RawState("Spooler"), static_cast<DWORD>(SERVICE_RUNNING));
+  EXPECT_EQ(test::RawState("ZemakTovel"), static_cast<DWORD>(SERVICE_RUNNING));
+  EXPECT_NE(start.Out.find("{\"service\":\"Spooler\",\"state\":\"running\",\"role\":\"spooler\"}"),
+            std::string::npos)
+      << start.Out;
+  EXPECT_NE(start.Out.find("\"failed\":[]"), std::string::npos) << start.Out;
 }
 
 }  // namespace

@@ -41,13 +41,16 @@ inline bool WaitForRawState(const std::string& name, DWORD state, int limitMs) {
 
 class TestService {
  public:
-  // `arguments` go on the service's command line (see qx_test_service.cpp).
-  TestService(std::string name, const std::string& arguments) : name_(std::move(name)) {
+  // `arguments` go on the service's command line (see qx_test_service.cpp). The
+  // service program is `binary`, by default qx_test_service.exe beside this program.
+  TestService(std::string name, const std::string& arguments, std::string binary = {}) : name_(std::move(name)) {
     Remove();  // left over from a run that died
-    char path[MAX_PATH] = {};
-    GetModuleFileNameA(nullptr, path, MAX_PATH);
-    std::string binary = path;
-    binary = binary.substr(0, binary.find_last_of("\\/") + 1) + "qx_test_service.exe";
+    if (binary.empty()) {
+      char path[MAX_PATH] = {};
+      GetModuleFileNameA(nullptr, path, MAX_PATH);
+      binary = path;
+      binary = binary.substr(0, binary.find_last_of("\\/") + 1) + "qx_test_service.exe";
+    }
     const std::string command = "\"" + binary + "\" " + arguments;
     SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
     if (manager == nullptr) return;

@@ -108,5 +108,16 @@ TEST(WineServices, AFailedStartReportsTheServicesOwnCode) {
   EXPECT_TRUE(WaitForRawState(service.Name(), SERVICE_STOPPED, 10000));
 }
 
+// Wine's manager shows the fall-back as the fake does: the wait ends at once.
+TEST(WineServices, AStartThatFallsBackToStoppedEndsTheTreesWaitAtOnce) {
+  TestService service("QxTestSvcQuitStart", "quit-start");
+  ASSERT_TRUE(service.Installed());
+  CServiceControl node(SystemServices(), service.WideName());
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(node.StartTree(), static_cast<int>(ErrorServiceNotActive));
+  EXPECT_LT(SecondsSince(start), 10.0);  // not the 120 s bound
+  EXPECT_EQ(RawState(service.Name()), static_cast<DWORD>(SERVICE_STOPPED));
+}
+
 }  // namespace
 }  // namespace qx
