@@ -42,7 +42,9 @@ bool EndRun(const char* reason) {
   std::cout.flush();
   std::cerr.flush();
   std::fflush(nullptr);
-  // The main thread may be inside an exchange: nothing of it is to run on.
+  // The main thread may be inside an exchange, holding a lock of the run-time library:
+  // nothing of it is to run on, not even the library's own clean-up.
+  TerminateProcess(GetCurrentProcess(), static_cast<UINT>(code));
   ExitProcess(static_cast<UINT>(code));
 }
 
