@@ -23,9 +23,9 @@
 #define QX_FILENO fileno
 #endif
 
-namespace {
-
-int Main(int argc, char** argv) {
+// Caught, so that the stack unwinds: a run that stopped services starts them again as
+// it goes (an exception leaving main may end the process without unwinding).
+int main(int argc, char** argv) try {
   std::vector<std::string> args(argv + 1, argv + argc);
   // Set's restart wait takes 40 or 60 s; the program's own tests run it against a
   // simulated printer that restarts at once.
@@ -37,19 +37,10 @@ int Main(int argc, char** argv) {
   env.Version = QX_VERSION_TEXT;
   qx::cli::BindPlatform(env);
   return qx::cli::RunQxModel(args, env);
-}
-
-}  // namespace
-
-int main(int argc, char** argv) {
-  // Caught, so that the stack unwinds: a run that stopped services starts them again
-  // as it goes (an exception leaving main may end the process without unwinding).
-  try {
-    return Main(argc, argv);
-  } catch (const std::exception& e) {
-    std::cerr << "qxmodel: internal error: " << e.what() << '\n';
-  } catch (...) {
-    std::cerr << "qxmodel: internal error\n";
-  }
+} catch (const std::exception& e) {
+  std::cerr << "qxmodel: internal error: " << e.what() << '\n';
+  return qx::cli::ExitFailed;
+} catch (...) {
+  std::cerr << "qxmodel: internal error\n";
   return qx::cli::ExitFailed;
 }
