@@ -12,6 +12,11 @@ void CollectStopped(const CServiceControl& node, std::vector<std::string>& names
   if (node.StoppedHere()) names.push_back(ServiceNameText(node.ServiceName()));
 }
 
+// A machine without a spooler at all: nothing to stop or start, and nothing to say.
+bool NoSpooler(const CServiceControl& tree, int result) {
+  return result == static_cast<int>(ErrorServiceDoesNotExist) && tree.FailedService() == tree.ServiceName();
+}
+
 }  // namespace
 
 std::string ServiceNameText(const std::wstring& name) {
@@ -32,11 +37,7 @@ void ServiceSteps::StopServicesAtStart() {
   stopped_ = true;
   spoolerTree_ = std::make_unique<CServiceControl>(system_, SpoolerServiceName);
   const int tree = spoolerTree_->StopTree();
-  // No spooler at all is no problem; anything else is.
-  if (tree != 0 && !(tree == static_cast<int>(ErrorServiceDoesNotExist) &&
-                     spoolerTree_->FailedService() == spoolerTree_->ServiceName())) {
-    Note(ServiceNameText(spoolerTree_->FailedService()), true, tree);
-  }
+  if (tree != 0 && !NoSpooler(*spoolerTree_, tree)) Note(ServiceNameText(spoolerTree_->FailedService()), true, tree);
   CollectStopped(*spoolerTree_, stoppedNames_);
   for (int index : VendorStopOrder) {
     if (cancelled_) return;
@@ -83,8 +84,7 @@ void ServiceSteps::StartSpoolerTree() {
   if (!spoolerTree_) return;
   if (rule_ == ExitRule::StartTheSet) {
     const int result = spoolerTree_->StartTree();
-    if (result != 0 && !(result == static_cast<int>(ErrorServiceDoesNotExist) &&
-                         spoolerTree_->FailedService() == spoolerTree_->ServiceName())) {
+    if (result != 0 && !NoSpooler(*spoolerTree_, result)) {
       Note(ServiceNameText(spoolerTree_->FailedService()), false, result);
     }
   } else {
