@@ -63,7 +63,7 @@ class FakeServiceSystem : public ServiceSystem {
   std::vector<FakeProcess> Processes;
   bool SnapshotFails = false;
   bool ManagerFails = false;
-  // A failed call whose last error then reads 0, as some drivers of the manager leave it.
+  // Every failed call leaves its last error at 0 (nothing makes a failing call set it).
   bool LosesLastError = false;
 
   // The log, and views of it: entries that begin with one of the prefixes.
