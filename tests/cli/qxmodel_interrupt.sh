@@ -4,7 +4,7 @@
 # qxmodel.exe --stop-services under Wine, told to end while it stops the services: Wine
 # turns SIGINT to a process into the console control event CTRL_C_EVENT for its
 # handlers, as Ctrl-C in its console would. The vendor service "ZemakTovel" (our test
-# service, lingering 3 s in stop-pending) and Wine's spooler must run again afterwards;
+# service, lingering 8 s in stop-pending) and Wine's spooler must run again afterwards;
 # "ZemakPOSPort", found stopped, must stay stopped. Runs in the windows suite's Wine
 # session; the two services exist only while it runs.
 set -u
@@ -31,7 +31,7 @@ err=$(mktemp)
 trap 'remove; rm -f "$out" "$err"' EXIT
 remove
 
-w sc create ZemakTovel binPath= "$service linger=3000" >/dev/null
+w sc create ZemakTovel binPath= "$service linger=8000" >/dev/null
 w sc create ZemakPOSPort binPath= "$service" >/dev/null
 w sc start ZemakTovel >/dev/null
 w sc start Spooler >/dev/null

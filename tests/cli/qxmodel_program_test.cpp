@@ -234,7 +234,7 @@ TEST(QxModelProgramServices, ListsTheRealStatesAndStartsThemAgain) {
 // A program that loads user32 hears of logoff as window messages, not as console
 // events: its session window ends the run with the services running again.
 TEST(QxModelProgramServices, LogoffWhileStoppingRestartsWhatItStopped) {
-  test::TestService vendor("ZemakTovel", "linger=2000", WindowsPath(QX_TEST_SERVICE_EXE));
+  test::TestService vendor("ZemakTovel", "linger=8000", WindowsPath(QX_TEST_SERVICE_EXE));
   ASSERT_TRUE(vendor.Installed());
   ServiceSystem& system = SystemServices();
   ASSERT_EQ(ChangeServiceState(system, ServiceModeStart, "Spooler"), 1);
