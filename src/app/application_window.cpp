@@ -32,10 +32,14 @@ ApplicationWindow::ApplicationWindow(HINSTANCE instance) {
   ShowWindow(window_, SW_SHOWNOACTIVATE);
 }
 
-ApplicationWindow::~ApplicationWindow() {
+ApplicationWindow::~ApplicationWindow() { Destroy(); }
+
+void ApplicationWindow::Destroy() {
+  main_ = nullptr;
   if (window_ != nullptr) {
     SetWindowLongPtrA(window_, GWLP_USERDATA, 0);
     DestroyWindow(window_);
+    window_ = nullptr;
   }
 }
 
@@ -81,6 +85,10 @@ LRESULT ApplicationWindow::OnMessage(UINT message, WPARAM wParam, LPARAM lParam)
     case WM_CLOSE:
       if (main_ != nullptr) PostMessageA(main_, WM_CLOSE, 0, 0);
       return 0;
+    case WM_ENDSESSION:
+      // Whichever window hears of it first, the main window runs the exit steps.
+      if (main_ != nullptr) SendMessageA(main_, WM_ENDSESSION, wParam, lParam);
+      return 0;
     default:
       break;
   }
@@ -102,7 +110,11 @@ bool ClaimSingleInstance(HANDLE& mutex) {
   if (GetLastError() != ERROR_ALREADY_EXISTS) return true;
   CloseHandle(mutex);
   mutex = nullptr;
-  if (HWND running = FindWindowA(ui::ApplicationClass, ui::ApplicationTitle)) {
+  // A first instance that is finishing its exit steps has hidden or destroyed its
+  // windows: there is nothing to bring forward, and this copy must not start while the
+  // spooler is being restarted. It ends as when no window is found.
+  HWND running = FindWindowA(ui::ApplicationClass, ui::ApplicationTitle);
+  if (running != nullptr && IsWindowVisible(running)) {
     if (IsIconic(running)) SendMessageA(running, WM_SYSCOMMAND, SC_RESTORE, 0);
     SetForegroundWindow(running);
   }

@@ -16,6 +16,8 @@ class ApplicationWindow {
   ApplicationWindow& operator=(const ApplicationWindow&) = delete;
 
   HWND Handle() const { return window_; }
+  // Removes the window now (before the exit steps), not when the object goes.
+  void Destroy();
   // The window that restoring and activation hand on to.
   void SetMainWindow(HWND main) { main_ = main; }
 
@@ -30,7 +32,7 @@ class ApplicationWindow {
 
 // The single-instance rule. True when this is the first instance (the mutex handle is
 // kept in `mutex` for the whole run); false when the process must end with -1, after a
-// running instance was brought forward.
+// running instance with a window on screen (shown or minimised) was brought forward.
 bool ClaimSingleInstance(HANDLE& mutex);
 
 }  // namespace qx

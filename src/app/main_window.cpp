@@ -8,6 +8,7 @@
 
 #include "addport/add_port_command.h"
 #include "app/main_window_ids.h"
+#include "app/main_window_steps.h"
 #include "platform/time.h"
 #include "port/port_table.h"
 #include "port/usb/usb_device.h"
@@ -87,26 +88,52 @@ void RegisterMainWindowClass(HINSTANCE instance, WNDPROC procedure) {
 MainWindow::MainWindow(HINSTANCE instance, HWND owner) : owner_(owner), logic_(ProcessPortTable(), *this) {
   // 1. The controls.
   BuildControls(instance);
-  // 2. Nothing else may hold the printer's port while the utility runs.
-  services_.StopServicesAtStart();
-  // 3 to 6. Defaults, the port table and one configured port of each kind.
-  logic_.CreatePorts(GetModuleHandleA("qxflash.exe"));
-  // 7. The attached USB devices.
-  ListUsbDevices();
-  // 8. Controls by whether the list is empty.
-  logic_.PortComboBoxChange();
-  // 9. The form is created.
-  themeFix_ = std::make_unique<ThemeRepaintFix>(window_);
+  try {
+    // 2 to 8. Services stopped, the port table with one configured port of each kind,
+    // the attached USB devices, controls by whether the list is empty.
+    RunConstructionSteps(logic_, services_, GetModuleHandleA("qxflash.exe"), [this] { ListUsbDevices(); });
+    // 9. The form is created.
+    themeFix_ = std::make_unique<ThemeRepaintFix>(window_);
+  } catch (...) {
+    // No destructor runs for a constructor that throws: undo here, ports before services.
+    RunDestructionSteps(logic_, services_);
+    DestroyWindowNow();
+    throw;
+  }
 }
 
 MainWindow::~MainWindow() {
-  logic_.DestroyPorts();
-  services_.StartServicesAtExit();
+  // The window goes first, so that nothing frozen stays on screen while the services
+  // are started again (the spooler alone may take a minute).
+  DestroyWindowNow();
+  RunDestructionSteps(logic_, services_);
+}
+
+void MainWindow::DestroyWindowNow() {
   if (window_ != nullptr) {
     SetWindowLongPtrA(window_, GWLP_USERDATA, 0);
     DestroyWindow(window_);
+    window_ = nullptr;
   }
   if (font_ != nullptr) DeleteObject(font_);
+  font_ = nullptr;
+}
+
+void MainWindow::HideWindows() {
+  ShowWindow(window_, SW_HIDE);
+  // The application window carries the taskbar button.
+  if (owner_ != nullptr) ShowWindow(owner_, SW_HIDE);
+}
+
+void MainWindow::EndSession() {
+  HideWindows();
+  // Shown by the system should the exit steps outlast its patience.
+  ShutdownBlockReasonCreate(window_, L"Starting the print spooler and the printer's services again.");
+  RunDestructionSteps(logic_, services_);
+  ShutdownBlockReasonDestroy(window_);
+  // The session ends: nothing else is to run, not even the rest of a model change
+  // whose wait let this message in.
+  ExitProcess(0);
 }
 
 void MainWindow::BuildControls(HINSTANCE instance) {
@@ -196,12 +223,18 @@ LRESULT MainWindow::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
       OnCommand(LOWORD(wParam), HIWORD(wParam));
       return 0;
     case WM_CLOSE:
-      // Refused while a model change runs; otherwise the message loop ends and the
-      // entry destroys the window.
+      // Refused while a model change runs; otherwise both windows disappear at once,
+      // the message loop ends and the entry destroys the window.
       if (logic_.CanClose()) {
+        HideWindows();
         themeFix_.reset();
         PostQuitMessage(0);
       }
+      return 0;
+    case WM_QUERYENDSESSION:
+      return TRUE;  // never holds up a logoff or shutdown: the exit steps run below
+    case WM_ENDSESSION:
+      if (wParam != FALSE) EndSession();
       return 0;
     case WM_HELP:
       return TRUE;  // handled: no help file is ever opened

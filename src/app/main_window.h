@@ -2,7 +2,8 @@
 
 // The main window: a plain Win32 window bound to MainWindowLogic through the host
 // interface. Constructing it builds the controls, stops the services, sets up the port
-// table and lists the USB devices; destroying it undoes that in reverse.
+// table and lists the USB devices; destroying it removes the window, then destroys the
+// ports and starts the services again. A logoff or shutdown does the same at once.
 
 #include <windows.h>
 
@@ -29,6 +30,8 @@ class MainWindow final : public MainWindowHost {
   HWND Handle() const { return window_; }
   // Shown once constructed, as the message loop begins.
   void Show();
+  // Removes the window now; the destructor then only runs the exit steps.
+  void DestroyWindowNow();
   // An exception thrown inside a window procedure ends the message loop; the entry
   // rethrows it from here.
   std::exception_ptr TakeFailure() { return std::exchange(failure_, nullptr); }
@@ -54,6 +57,11 @@ class MainWindow final : public MainWindowHost {
   void Layout(int dpi);
   HWND Item(int id) const { return GetDlgItem(window_, id); }
   void ListUsbDevices();
+  // Both windows off the screen (the application window too) the moment a close is
+  // accepted.
+  void HideWindows();
+  // Logoff or shutdown: the exit steps now, then the process ends.
+  [[noreturn]] void EndSession();
 
   HWND owner_;
   HWND window_ = nullptr;

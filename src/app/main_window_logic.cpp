@@ -76,14 +76,23 @@ MainWindowLogic::MainWindowLogic(PortTable& ports, MainWindowHost& host)
 
 void MainWindowLogic::CreatePorts(ModuleInstance instance) {
   current_ = DefaultPortSettings();
+  libraryUp_ = true;
   ports_.LibraryInit(instance);
-  for (int type = 0; type < PortKindCount; ++type) ports_.Create(type);
+  for (int type = 0; type < PortKindCount; ++type) {
+    // Counted before the call: the table counts every creation it was asked for, also
+    // one that fails or throws, and each needs its destroy.
+    ++createCalls_;
+    ports_.Create(type);
+  }
   ConfigureAll(ports_, current_, StartTimeouts);
 }
 
 void MainWindowLogic::DestroyPorts() {
-  for (int index = PortKindCount - 1; index >= 0; --index) ports_.Destroy(index);
-  ports_.LibraryShutdown();
+  // Once, and only what was created: a second round would drive the table's count
+  // below zero, and the library would then refuse to shut down.
+  for (; createCalls_ > 0; --createCalls_) ports_.Destroy(createCalls_ - 1);
+  if (libraryUp_) ports_.LibraryShutdown();
+  libraryUp_ = false;
 }
 
 void MainWindowLogic::AddUsbDevices(const std::vector<int>& vendorInterfaces,

@@ -26,7 +26,8 @@ class MainWindowLogic {
   MainWindowLogic(PortTable& ports, MainWindowHost& host);
 
   // Construction steps 3 to 6 and 8 (the window lists the USB devices, step 7, with
-  // AddUsbDevices in between) and destruction steps 1 and 2.
+  // AddUsbDevices in between) and destruction steps 1 and 2. DestroyPorts undoes what
+  // CreatePorts did, also when it was cut short, and does nothing a second time.
   void CreatePorts(ModuleInstance instance);
   void DestroyPorts();
 
@@ -89,6 +90,9 @@ class MainWindowLogic {
   int progress_ = 0;
   // Set while a ReceiveReply runs; a nested one returns ReplyNone at once.
   bool receiveBusy_ = false;
+  // PortCreate calls not yet undone, and whether the library is up.
+  int createCalls_ = 0;
+  bool libraryUp_ = false;
 };
 
 }  // namespace qx

@@ -30,8 +30,11 @@ int Run(HINSTANCE instance) {
   while (GetMessageA(&message, nullptr, 0, 0) > 0) qx::DispatchProgramMessage(message, main->Handle());
 
   std::exception_ptr failure = main->TakeFailure();
+  // Every window first, then the exit steps (in the main window's destructor): a
+  // second copy started meanwhile finds no window and ends.
   qx::DestroyAddPortForm();
-  application.SetMainWindow(nullptr);
+  main->DestroyWindowNow();
+  application.Destroy();
   main.reset();
   if (failure) std::rethrow_exception(failure);
   return 0;

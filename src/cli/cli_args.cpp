@@ -218,6 +218,22 @@ bool ParseCommandLine(const std::vector<std::string>& args, CommandLine& line, s
     return false;
   }
 
+  if (words[0] == "services") {
+    if (words.size() == 1) {
+      line.Verb = Command::Services;
+    } else if (words.size() == 2 && words[1] == "start") {
+      line.Verb = Command::ServicesStart;
+    } else {
+      error = "usage: qxmodel services [start]";
+      return false;
+    }
+    if (line.NoSearch || line.StopServices) {
+      error = line.NoSearch ? "--no-search applies to list only" : "--stop-services does not apply to services";
+      return false;
+    }
+    return true;
+  }
+
   struct Form {
     const char* Name;
     Command Verb;
@@ -261,6 +277,8 @@ std::string UsageText() {
          "  print PORT        print the test line\n"
          "  info PORT         show the device information the port can give\n"
          "  list [--no-search]  list USB devices and printers that answer a network search\n"
+         "  services          show the state of the spooler, its dependents and the vendor services\n"
+         "  services start    start them again (after a crash or a killed qxmodel --stop-services)\n"
          "\n"
          "PORT:\n"
          "  com3  com3:19200  com3:9600:odd   serial port (speed 2400..115200, parity none|odd|even)\n"
@@ -271,10 +289,12 @@ std::string UsageText() {
          "\n"
          "options:\n"
          "  --json            machine-readable result on standard output\n"
-         "  --stop-services   stop the print spooler and the vendor port services for the run\n"
+         "  --stop-services   stop the print spooler and the vendor port services for the run;\n"
+         "                    they are started again on every way out (also Ctrl-C)\n"
          "  --version         show the version\n"
          "\n"
-         "exit status: 0 success, 1 the printer or port failed, 2 bad arguments\n";
+         "exit status: 0 success, 1 the printer or port failed, 2 bad arguments,\n"
+         "  3 a service could not be stopped or started again, 4 interrupted\n";
 }
 
 }  // namespace qx::cli

@@ -15,8 +15,14 @@ namespace qx::cli {
 inline constexpr int ExitSuccess = 0;
 inline constexpr int ExitFailed = 1;  // the exchange, the search or the listing failed
 inline constexpr int ExitUsage = 2;   // bad command, PORT, MODEL or option
+// A service could not be stopped, or could not be started again (named on standard
+// error and in the JSON object). Wins over 1 and 4: until it is fixed nothing prints.
+inline constexpr int ExitServices = 3;
+// Interrupted (Ctrl-C, Ctrl-Break, the console closed, logoff, shutdown, SIGINT,
+// SIGTERM) after the services this run stopped were started again.
+inline constexpr int ExitInterrupted = 4;
 
-enum class Command { None, Get, Set, Print, List, Info, Help, Version };
+enum class Command { None, Get, Set, Print, List, Info, Services, ServicesStart, Help, Version };
 
 // A PORT argument turned into a port-list entry, as the Add Port dialog would build it.
 struct PortSpec {

@@ -2,10 +2,12 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <exception>
 #include <iostream>
 #include <string>
 #include <vector>
 
+#include "cli/cli_args.h"
 #include "cli/qxmodel.h"
 #include "cli/platform_bindings.h"
 #include "qx_version.h"
@@ -21,7 +23,9 @@
 #define QX_FILENO fileno
 #endif
 
-int main(int argc, char** argv) {
+// Caught, so that the stack unwinds: a run that stopped services starts them again as
+// it goes (an exception leaving main may end the process without unwinding).
+int main(int argc, char** argv) try {
   std::vector<std::string> args(argv + 1, argv + argc);
   // Set's restart wait takes 40 or 60 s; the program's own tests run it against a
   // simulated printer that restarts at once.
@@ -33,4 +37,10 @@ int main(int argc, char** argv) {
   env.Version = QX_VERSION_TEXT;
   qx::cli::BindPlatform(env);
   return qx::cli::RunQxModel(args, env);
+} catch (const std::exception& e) {
+  std::cerr << "qxmodel: internal error: " << e.what() << '\n';
+  return qx::cli::ExitFailed;
+} catch (...) {
+  std::cerr << "qxmodel: internal error\n";
+  return qx::cli::ExitFailed;
 }

@@ -2,6 +2,8 @@
 
 #include <cstdio>
 
+#include "cli/interrupts.h"
+
 #ifdef _WIN32
 #include "port/usb/usb_device.h"
 #include "services/win32_service_system.h"
@@ -45,6 +47,7 @@ void BindPlatform(Environment& env) {
   env.ListUsbDevices = ListUsbDevices;
   env.Services = &SystemServices();
 #endif
+  env.WatchInterrupts = WatchInterrupts;
   BindNetwork(env);
 }
 

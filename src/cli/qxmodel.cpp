@@ -1,6 +1,8 @@
 #include "cli/qxmodel.h"
 
+#include <exception>
 #include <memory>
+#include <mutex>
 
 #include "app/main_window_logic.h"
 #include "cli/cli_args.h"
@@ -8,6 +10,7 @@
 #include "cli/json.h"
 #include "cli/stdout_capture.h"
 #include "port/serial/serial_rules.h"
+#include "services/service_list.h"
 #include "services/service_steps.h"
 
 namespace qx::cli {
@@ -21,11 +24,48 @@ const char* CommandName(Command verb) {
     case Command::Print: return "print";
     case Command::List: return "list";
     case Command::Info: return "info";
+    case Command::Services: return "services";
+    case Command::ServicesStart: return "services start";
     case Command::Help: return "help";
     case Command::Version: return "version";
     case Command::None: break;
   }
   return "";
+}
+
+// What an operator can do about the usual codes.
+std::string ServiceErrorText(int code) {
+  switch (code) {
+    case 5: return "access denied: run as an administrator";
+    case 1053:
+    case 1460: return "it did not finish in time";
+    case 1056: return "it went back to running";
+    case 1058: return "it is disabled";
+    case 1061: return "it is busy changing state";
+    case 1062: return "it stopped again";
+    default: return "error";
+  }
+}
+
+std::string ProblemLine(const ServiceProblem& problem) {
+  return "service " + problem.Service + " could not be " + (problem.Stopping ? "stopped" : "started again") +
+         " (" + ServiceErrorText(problem.Code) + ", code " + std::to_string(problem.Code) + ")";
+}
+
+std::string FailedJson(const std::vector<ServiceProblem>& problems) {
+  std::vector<std::string> failed;
+  for (const ServiceProblem& p : problems) {
+    failed.push_back(
+        JsonObject().Add("service", p.Service).Add("action", p.Stopping ? "stop" : "start").Add("code", p.Code).Text());
+  }
+  return JsonArray(failed);
+}
+
+// "services": what the run stopped and what failed.
+std::string ServicesJson(const std::vector<std::string>& stopped, const std::vector<ServiceProblem>& problems) {
+  std::vector<std::string> names;
+  for (const std::string& name : stopped) names.push_back(JsonString(name));
+  return JsonObject().AddRaw("stopped", JsonArray(names)).AddRaw("failed", FailedJson(problems)).Text();
 }
 
 std::string MessagesJson(const ConsoleHost& host) {
@@ -37,7 +77,7 @@ std::string MessagesJson(const ConsoleHost& host) {
 }
 
 // One run of a command: the host, the logic over the port table, and the result.
-class Run {
+class Run final : public InterruptTarget {
  public:
   Run(Environment& env, const CommandLine& line)
       : env_(env), line_(line), host_(env.Err, env.ErrIsTerminal, env.FastWaits), logic_(env.Ports, host_) {
@@ -45,14 +85,51 @@ class Run {
   }
 
   int Execute() {
-    std::unique_ptr<ServiceSteps> services;
+    if (line_.Verb == Command::Services) return Finish(ListServiceStates());
+    if (line_.Verb == Command::ServicesStart) return Finish(StartServices());
     if (line_.StopServices) {
-      services = std::make_unique<ServiceSteps>(*env_.Services);
-      services->StopServicesAtStart();
+      services_ = std::make_unique<ServiceSteps>(*env_.Services, ExitRule::RestartWhatWasStopped);
+      if (env_.WatchInterrupts) env_.WatchInterrupts(this);
+      services_->StopServicesAtStart();
     }
-    const int code = line_.Verb == Command::List ? List() : WithPort();
-    if (services) services->StartServicesAtExit();
-    return Finish(code);
+    int code = ExitFailed;
+    // Whatever goes wrong, the ports go and the services come back before the end.
+    try {
+      code = line_.Verb == Command::List ? List() : WithPort();
+    } catch (const std::exception& e) {
+      host_.Note(std::string("internal error: ") + e.what());
+    } catch (...) {
+      host_.Note("internal error");
+    }
+    logic_.DestroyPorts();
+    code = Finish(code);
+    if (services_ && env_.WatchInterrupts) env_.WatchInterrupts(nullptr);
+    return code;
+  }
+
+  int Interrupt(const std::string& reason) override {
+    services_->CancelStopping();
+    std::lock_guard<std::mutex> lock(finishing_);
+    if (finished_) return -1;
+    finished_ = true;
+    services_->StartServicesAtExit();
+    // The main thread may be anywhere in its exchange: this report uses nothing of it
+    // but what was settled before the services were stopped.
+    const std::vector<ServiceProblem> problems = services_->Problems();
+    env_.Err << "qxmodel: interrupted (" << reason << "); the services it stopped were started again\n";
+    for (const ServiceProblem& problem : problems) env_.Err << "qxmodel: " << ProblemLine(problem) << '\n';
+    env_.Err.flush();
+    const int code = problems.empty() ? ExitInterrupted : ExitServices;
+    if (line_.Json) {
+      JsonObject result;
+      result.Add("command", CommandName(line_.Verb));
+      if (line_.Verb != Command::List) result.Add("port", line_.PortText).Add("name", spec_.DisplayName);
+      if (line_.Verb == Command::Set) result.Add("requested", modelName_);
+      result.Add("interrupted", reason).AddRaw("services", ServicesJson(services_->Stopped(), problems));
+      env_.Out << result.Add("ok", false).Add("exit", code).Text() << '\n';
+    }
+    env_.Out.flush();
+    return code;
   }
 
   // A command line that cannot run: the reason and exit code 2.
@@ -64,13 +141,50 @@ class Run {
   }
 
  private:
+  // Starts the services again (when this run stopped any), reports them, then writes
+  // the result; once, and not at all after an interrupt did.
   int Finish(int code) {
+    std::lock_guard<std::mutex> lock(finishing_);
+    if (finished_) return ExitInterrupted;
+    finished_ = true;
+    if (services_) {
+      services_->StartServicesAtExit();
+      code = ReportServices(services_->Stopped(), services_->Problems(), code);
+    }
     if (line_.Json) {
       result_.Add("ok", code == ExitSuccess).Add("exit", code).AddRaw("messages", MessagesJson(host_));
       env_.Out << result_.Text() << '\n';
     }
     env_.Out.flush();
     return code;
+  }
+
+  int ReportServices(const std::vector<std::string>& stopped, const std::vector<ServiceProblem>& problems, int code) {
+    for (const ServiceProblem& problem : problems) host_.Note(ProblemLine(problem));
+    result_.AddRaw("services", ServicesJson(stopped, problems));
+    return problems.empty() ? code : ExitServices;
+  }
+
+  int ListServiceStates() {
+    std::vector<std::string> items;
+    for (const ServiceListing& listing : ListServices(*env_.Services)) {
+      const std::string state = ServiceStateText(listing);
+      items.push_back(JsonObject().Add("service", listing.Service).Add("state", state).Add("role", listing.Role).Text());
+      if (!line_.Json) env_.Out << listing.Service << '\t' << state << '\t' << listing.Role << '\n';
+    }
+    result_.AddRaw("services", JsonArray(items));
+    return ExitSuccess;
+  }
+
+  // As the window at exit, then the states they ended in.
+  int StartServices() {
+    ServiceSteps steps(*env_.Services, ExitRule::StartTheSet);
+    steps.StartServicesWithoutStopping();
+    const std::vector<ServiceProblem> problems = steps.Problems();
+    for (const ServiceProblem& problem : problems) host_.Note(ProblemLine(problem));
+    result_.AddRaw("failed", FailedJson(problems));
+    ListServiceStates();
+    return problems.empty() ? ExitSuccess : ExitServices;
   }
 
   int WithPort() {
@@ -96,7 +210,12 @@ class Run {
       error = "--stop-services: there are no services to stop on this system";
       return false;
     }
-    if (line_.Verb == Command::List) return true;
+    const bool servicesCommand = line_.Verb == Command::Services || line_.Verb == Command::ServicesStart;
+    if (servicesCommand && env_.Services == nullptr) {
+      error = "services: there are no services on this system";
+      return false;
+    }
+    if (line_.Verb == Command::List || servicesCommand) return true;
     if (line_.Verb == Command::Set && !ParseModel(line_.ModelText, modelValue_, modelName_, error)) return false;
     if (!ParsePort(line_.PortText, DefaultPortSettings(), spec_, error)) return false;
     result_.Add("port", line_.PortText).Add("name", spec_.DisplayName);
@@ -245,6 +364,10 @@ class Run {
   std::uint8_t modelValue_ = 0;
   std::string modelName_;
   JsonObject result_;
+  std::unique_ptr<ServiceSteps> services_;
+  // Finish and Interrupt take turns; whichever comes first reports.
+  std::mutex finishing_;
+  bool finished_ = false;
 };
 
 }  // namespace

@@ -25,6 +25,17 @@ struct UsbDeviceEntry {
 // Device information as label/value pairs, in the order shown.
 using InfoFields = std::vector<std::pair<std::string, std::string>>;
 
+// A run that has stopped services, as the platform's interrupt handling sees it.
+class InterruptTarget {
+ public:
+  virtual ~InterruptTarget() = default;
+  // Called on a thread of its own when the process is told to end (`reason`: "Ctrl-C",
+  // "SIGTERM", ...): stops stopping, starts again what the run stopped, reports, and
+  // returns the exit code the process must end with now. -1 when the run has already
+  // reported and is ending by itself.
+  virtual int Interrupt(const std::string& reason) = 0;
+};
+
 struct Environment {
   Environment(PortTable& ports, std::ostream& out, std::ostream& err) : Ports(ports), Out(out), Err(err) {}
 
@@ -50,6 +61,10 @@ struct Environment {
   std::function<std::string(TQXCCC& port)> Listing;
   // Null when the services cannot be controlled here (--stop-services is refused).
   ServiceSystem* Services = nullptr;
+  // Called with the run before it stops any service, and with null once it has
+  // reported: from then to then, the ways the process can be told to end call the
+  // run's Interrupt and end the process with its code. Empty: nothing is watched.
+  std::function<void(InterruptTarget*)> WatchInterrupts;
 };
 
 // Runs the command line (without the program name); returns the exit code.

@@ -7,7 +7,6 @@ namespace qx {
 namespace {
 
 constexpr int ErrorInvalidParameter = 87;
-constexpr int ErrorGenFailure = 31;
 
 }  // namespace
 
@@ -31,7 +30,7 @@ void CServiceControl::BuildDependents(std::vector<std::wstring>& ancestors) {
     ScHandle service(system_, system_.OpenServiceWide(manager.Get(), serviceName_,
                                                       ServiceEnumerateDependentsAccess));
     if (!service) return;
-    if (!system_.ActiveDependents(service.Get(), names)) return;
+    if (!system_.Dependents(service.Get(), DependentsActive, names)) return;
   }
   // The manager refuses circular dependencies; a name already on the path from the
   // root is skipped all the same, so a confused manager cannot make the tree endless.
@@ -47,22 +46,15 @@ void CServiceControl::BuildDependents(std::vector<std::wstring>& ancestors) {
   ancestors.pop_back();
 }
 
-int CServiceControl::FailureCode() {
-  // Read at once, before any handle is closed. A failure without a code must not
-  // read as success.
-  const std::uint32_t code = system_.LastError();
-  return code != 0 ? static_cast<int>(code) : ErrorGenFailure;
-}
-
 int CServiceControl::ServiceRequest(const std::wstring& name, int operation,
                                     ServiceStatus* status) {
   if (operation < ServiceRequestStart || operation > ServiceRequestQuery) {
     return ErrorInvalidParameter;
   }
   ScHandle manager(system_, system_.OpenManager(ManagerAccess));
-  if (!manager) return FailureCode();
+  if (!manager) return FailureCode(system_);
   ScHandle service(system_, system_.OpenServiceWide(manager.Get(), name, ServiceControlAccess));
-  if (!service) return FailureCode();
+  if (!service) return FailureCode(system_);
 
   bool ok = true;
   switch (operation) {
@@ -78,7 +70,7 @@ int CServiceControl::ServiceRequest(const std::wstring& name, int operation,
       if (status != nullptr) ok = system_.QueryStatus(service.Get(), *status);
       break;
   }
-  return ok ? 0 : FailureCode();
+  return ok ? 0 : FailureCode(system_);
 }
 
 int CServiceControl::IsProcessRunning(const std::wstring& executable) const {
@@ -91,7 +83,13 @@ int CServiceControl::IsProcessRunning(const std::wstring& executable) const {
 }
 
 int CServiceControl::WaitForState(std::uint32_t wanted) {
-  const std::int64_t start = system_.Milliseconds();
+  Clock& clock = system_.Time();
+  const std::int64_t start = clock.NowMilliseconds();
+  const std::uint32_t opposite = wanted == ServiceStopped ? ServiceRunning : ServiceStopped;
+  // An accepted start leaves the service start-pending, so stopped means it fell back.
+  // A stop may be accepted before the service reports stop-pending: running counts as
+  // a fall-back only once it was seen in another state.
+  bool left = wanted == ServiceRunning;
   for (;;) {
     ServiceStatus status;
     const int error = ServiceRequest(serviceName_, ServiceRequestQuery, &status);
@@ -107,8 +105,12 @@ int CServiceControl::WaitForState(std::uint32_t wanted) {
       }
       return static_cast<int>(status.Win32ExitCode);
     }
-    if (system_.Milliseconds() - start > ServiceTreeWaitLimitMs) return ErrorTimeout;
-    system_.SleepMilliseconds(ServiceTreePollMs);
+    if (status.CurrentState == opposite && left) {
+      return static_cast<int>(wanted == ServiceRunning ? ErrorServiceNotActive : ErrorServiceAlreadyRunning);
+    }
+    if (status.CurrentState != opposite) left = true;
+    if (clock.NowMilliseconds() - start > ServiceTreeWaitLimitMs) return ErrorTimeout;
+    clock.SleepMilliseconds(ServiceTreePollMs);
   }
 }
 
@@ -119,7 +121,7 @@ int CServiceControl::WaitForSpoolerProcess() {
     if (waited > SpoolerWaitLimitMs) {
       result = ErrorTimeout;
     } else {
-      system_.SleepMilliseconds(SpoolerCheckIntervalMs);
+      system_.Time().SleepMilliseconds(SpoolerCheckIntervalMs);
     }
     waited += SpoolerCheckIntervalMs;
   }
@@ -127,35 +129,74 @@ int CServiceControl::WaitForSpoolerProcess() {
 }
 
 int CServiceControl::StopTree() {
+  failedService_.clear();
   for (const auto& dependent : dependents_) {
     const int result = dependent->StopTree();
-    if (result != 0) return result;
+    if (result != 0) {
+      failedService_ = dependent->failedService_;
+      return result;
+    }
   }
+  const int result = StopWalk();
+  if (result != 0) failedService_ = serviceName_;
+  return result;
+}
+
+int CServiceControl::StopWalk() {
   ServiceStatus status;
   int result = ServiceRequest(serviceName_, ServiceRequestQuery, &status);
   if (result != 0) return result;
   if (status.CurrentState == ServiceStopped) return 0;
   result = ServiceRequest(serviceName_, ServiceRequestStop, nullptr);
   if (result != 0) return result;
+  stoppedHere_ = true;
   if (SameNameIgnoringCase(serviceName_, SpoolerServiceName)) return WaitForSpoolerProcess();
   return WaitForState(ServiceStopped);
 }
 
 int CServiceControl::StartTree() {
-  ServiceStatus status;
-  int result = ServiceRequest(serviceName_, ServiceRequestQuery, &status);
-  if (result != 0) return result;
-  if (status.CurrentState != ServiceRunning) {
-    result = ServiceRequest(serviceName_, ServiceRequestStart, nullptr);
-    if (result != 0) return result;
-    result = WaitForState(ServiceRunning);
-    if (result != 0) return result;
+  failedService_.clear();
+  int result = StartWalk();
+  if (result != 0) {
+    failedService_ = serviceName_;
+    return result;
   }
   for (const auto& dependent : dependents_) {
     result = dependent->StartTree();
-    if (result != 0) return result;
+    if (result != 0) {
+      failedService_ = dependent->failedService_;
+      return result;
+    }
   }
   return 0;
+}
+
+int CServiceControl::StartWalk() {
+  ServiceStatus status;
+  int result = ServiceRequest(serviceName_, ServiceRequestQuery, &status);
+  if (result != 0) return result;
+  if (status.CurrentState == ServiceRunning) return 0;
+  result = ServiceRequest(serviceName_, ServiceRequestStart, nullptr);
+  if (result != 0) return result;
+  return WaitForState(ServiceRunning);
+}
+
+int CServiceControl::RestartStopped(std::vector<Failure>& failures) {
+  int first = 0;
+  if (stoppedHere_) {
+    const int result = StartWalk();
+    if (result == 0) {
+      stoppedHere_ = false;
+    } else {
+      failures.push_back({serviceName_, result});
+      first = result;
+    }
+  }
+  for (const auto& dependent : dependents_) {
+    const int result = dependent->RestartStopped(failures);
+    if (first == 0) first = result;
+  }
+  return first;
 }
 
 }  // namespace qx

@@ -16,7 +16,9 @@ inline constexpr int ServiceRequestStart = 0;
 inline constexpr int ServiceRequestStop = 1;
 inline constexpr int ServiceRequestQuery = 2;
 
-// Polling of a service other than the spooler while it stops or starts.
+// Polling of a service other than the spooler while it stops or starts. A service that
+// falls back (stopped again while starting, running again after it was seen stopping)
+// ends the wait at once: ErrorServiceNotActive or ErrorServiceAlreadyRunning.
 inline constexpr int ServiceTreePollMs = 100;
 // A service that stays pending this long (without reporting an exit code) ends the
 // walk with ErrorTimeout instead of holding the utility forever. Six times the single
@@ -45,6 +47,22 @@ class CServiceControl {
   int StopTree();
   int StartTree();
 
+  // Starts again, each service before its dependents, exactly the services that
+  // StopTree stopped here (its stop request was accepted); every one of them is tried.
+  // 0 when all of them run, else the first error. Each failure is added to `failures`.
+  struct Failure {
+    std::wstring Service;
+    int Code = 0;
+  };
+  int RestartStopped(std::vector<Failure>& failures);
+
+  // Whether StopTree sent this service a stop that was accepted (and it has not been
+  // restarted by RestartStopped since).
+  bool StoppedHere() const { return stoppedHere_; }
+  // The service at which the last StopTree or StartTree ended with an error (empty
+  // when it ended with 0).
+  const std::wstring& FailedService() const { return failedService_; }
+
   // Operation 0 start, 1 stop, 2 query (into `status` when given) on the named
   // service, with handles of its own: 0 or the error code of the first call that failed.
   int ServiceRequest(const std::wstring& name, int operation, ServiceStatus* status);
@@ -59,13 +77,16 @@ class CServiceControl {
   CServiceControl(ServiceSystem& system, const std::wstring& name,
                   std::vector<std::wstring>& ancestors);
   void BuildDependents(std::vector<std::wstring>& ancestors);
-  int FailureCode();
+  int StopWalk();
+  int StartWalk();
   int WaitForState(std::uint32_t wanted);
   int WaitForSpoolerProcess();
 
   ServiceSystem& system_;
   std::wstring serviceName_;
   std::vector<std::unique_ptr<CServiceControl>> dependents_;
+  bool stoppedHere_ = false;
+  std::wstring failedService_;
 };
 
 }  // namespace qx

@@ -24,6 +24,17 @@ inline constexpr int ServiceStatePollMs = 500;
 // pending or paused state found, a failed request, or the time limit passed.
 int ChangeServiceState(ServiceSystem& system, int mode, const std::string& name);
 
+// The same operation, telling a caller that reports it what happened.
+struct ServiceChange {
+  int Result = 0;            // what ChangeServiceState returns
+  bool Installed = true;     // false: the manager knows no such service
+  bool RequestSent = false;  // a stop or start request was accepted
+  // Why Result is 0: the failing call's code, ErrorServiceCannotAcceptControl for a
+  // pending or paused state, ErrorServiceRequestTimeout when the limit passed.
+  int Error = 0;
+};
+ServiceChange ChangeServiceStateReported(ServiceSystem& system, int mode, const std::string& name);
+
 // The vendor's port services, numbered 1 to 7 as the table in the documentation.
 inline constexpr std::array<const char*, 7> VendorServices = {
     "ZEMAK_DVN_AGENT_SERVICE",

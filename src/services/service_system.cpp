@@ -14,6 +14,11 @@ wchar_t FoldCase(wchar_t c) {
 
 }  // namespace
 
+int FailureCode(ServiceSystem& system) {
+  const std::uint32_t code = system.LastError();
+  return static_cast<int>(code != 0 ? code : ErrorGenFailure);
+}
+
 bool SameNameIgnoringCase(const std::wstring& a, const std::wstring& b) {
   if (a.size() != b.size()) return false;
   for (std::size_t i = 0; i < a.size(); ++i) {

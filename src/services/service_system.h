@@ -1,12 +1,15 @@
 #pragma once
 
 // The thin seam under service and spooler control: the Service Control Manager calls,
-// the process walk, the clock and the sleep. The production binding (Windows only) is
-// over the real manager and Toolhelp; tests bind a fake manager with fake time.
+// the process walk, and which clock the waits use. The production binding (Windows
+// only) is over the real manager, Toolhelp and the system clock; tests bind a fake
+// manager with a fake clock.
 
 #include <cstdint>
 #include <string>
 #include <vector>
+
+#include "platform/clock.h"
 
 namespace qx {
 
@@ -20,6 +23,8 @@ inline constexpr std::uint32_t ServicePausePending = 6;
 inline constexpr std::uint32_t ServicePaused = 7;
 
 inline constexpr std::uint32_t ManagerAccess = 0x20000000;  // GENERIC_EXECUTE
+inline constexpr std::uint32_t DependentsActive = 1;  // SERVICE_ACTIVE
+inline constexpr std::uint32_t DependentsAll = 3;     // SERVICE_STATE_ALL
 // SERVICE_QUERY_STATUS | SERVICE_START | SERVICE_STOP
 inline constexpr std::uint32_t ServiceQueryStatusAccess = 0x0004;
 inline constexpr std::uint32_t ServiceStartAccess = 0x0010;
@@ -28,8 +33,13 @@ inline constexpr std::uint32_t ServiceControlAccess = 0x34;
 inline constexpr std::uint32_t ServiceEnumerateDependentsAccess = 0x0008;
 
 inline constexpr std::uint32_t ErrorAccessDenied = 5;
-inline constexpr std::uint32_t ErrorServiceSpecific = 1066;
+inline constexpr std::uint32_t ErrorGenFailure = 31;
+inline constexpr std::uint32_t ErrorServiceRequestTimeout = 1053;
+inline constexpr std::uint32_t ErrorServiceAlreadyRunning = 1056;
 inline constexpr std::uint32_t ErrorServiceDoesNotExist = 1060;
+inline constexpr std::uint32_t ErrorServiceCannotAcceptControl = 1061;
+inline constexpr std::uint32_t ErrorServiceNotActive = 1062;
+inline constexpr std::uint32_t ErrorServiceSpecific = 1066;
 inline constexpr std::uint32_t ErrorTimeout = 1460;
 
 // The manager's status record (SERVICE_STATUS), field for field.
@@ -64,9 +74,10 @@ class ServiceSystem {
   // ControlService with SERVICE_CONTROL_STOP.
   virtual bool ControlStop(ScHandleValue service, ServiceStatus& status) = 0;
   virtual bool Start(ScHandleValue service) = 0;  // StartServiceA, no arguments
-  // EnumDependentServicesW with SERVICE_ACTIVE: the key names in the manager's order.
-  // False when the enumeration failed (names then stays empty).
-  virtual bool ActiveDependents(ScHandleValue service, std::vector<std::wstring>& names) = 0;
+  // EnumDependentServicesW with this state filter (DependentsActive, DependentsAll):
+  // the key names in the manager's order. False when the enumeration failed (names
+  // then stays empty).
+  virtual bool Dependents(ScHandleValue service, std::uint32_t states, std::vector<std::wstring>& names) = 0;
   virtual void Close(ScHandleValue handle) = 0;  // CloseServiceHandle
   virtual std::uint32_t LastError() = 0;
 
@@ -74,12 +85,14 @@ class ServiceSystem {
   // snapshot could be taken.
   virtual bool ProcessNames(std::vector<std::wstring>& names) = 0;
 
-  // Time. WholeSeconds is the seconds clock of the single-service waits; Milliseconds
-  // a steady clock for the bound on the tree's polling waits.
-  virtual std::int64_t WholeSeconds() = 0;
-  virtual std::int64_t Milliseconds() = 0;
-  virtual void SleepMilliseconds(int ms) = 0;
+  // The clock of every wait: polling intervals, the single services' limit in whole
+  // seconds and the bounds of the tree's waits.
+  virtual Clock& Time() = 0;
 };
+
+// The code of the call that just failed, read at once (before any handle is closed).
+// A failure whose last error reads 0 must not pass for success: it gives ErrorGenFailure.
+int FailureCode(ServiceSystem& system);
 
 // Owns one manager or service handle and closes it.
 class ScHandle {

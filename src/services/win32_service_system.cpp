@@ -3,7 +3,6 @@
 #include <windows.h>
 #include <tlhelp32.h>
 
-#include "platform/time.h"
 
 namespace qx {
 
@@ -76,19 +75,19 @@ bool Win32ServiceSystem::Start(ScHandleValue service) {
   return ok;
 }
 
-bool Win32ServiceSystem::ActiveDependents(ScHandleValue service, std::vector<std::wstring>& names) {
+bool Win32ServiceSystem::Dependents(ScHandleValue service, std::uint32_t states, std::vector<std::wstring>& names) {
   names.clear();
   DWORD needed = 0;
   DWORD count = 0;
-  if (EnumDependentServicesW(AsHandle(service), SERVICE_ACTIVE, nullptr, 0, &needed, &count)) {
-    return true;  // nothing needed: no active dependents
+  if (EnumDependentServicesW(AsHandle(service), states, nullptr, 0, &needed, &count)) {
+    return true;  // nothing needed: no dependents
   }
   if (GetLastError() != ERROR_MORE_DATA || needed == 0) return false;
 
   // The records are followed by their strings in the same buffer; keep it aligned.
   std::vector<ENUM_SERVICE_STATUSW> buffer(needed / sizeof(ENUM_SERVICE_STATUSW) + 1);
   const DWORD size = static_cast<DWORD>(buffer.size() * sizeof(ENUM_SERVICE_STATUSW));
-  if (!EnumDependentServicesW(AsHandle(service), SERVICE_ACTIVE, buffer.data(), size, &needed,
+  if (!EnumDependentServicesW(AsHandle(service), states, buffer.data(), size, &needed,
                               &count)) {
     return false;
   }
@@ -121,12 +120,6 @@ bool Win32ServiceSystem::ProcessNames(std::vector<std::wstring>& names) {
   }
   return true;
 }
-
-std::int64_t Win32ServiceSystem::WholeSeconds() { return SteadyMilliseconds() / 1000; }
-
-std::int64_t Win32ServiceSystem::Milliseconds() { return SteadyMilliseconds(); }
-
-void Win32ServiceSystem::SleepMilliseconds(int ms) { ::Sleep(static_cast<DWORD>(ms)); }
 
 ServiceSystem& SystemServices() {
   static Win32ServiceSystem system;

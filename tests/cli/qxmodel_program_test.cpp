@@ -13,6 +13,8 @@
 
 #include "platform/time.h"
 #include "serial/pty_bridge.h"
+#include "services/service_state.h"
+#include "services/wine_service_support.h"
 #include "support/memory_port.h"
 #include "usb/root_devices.h"
 #include "sim/engine/printer_engine.h"
@@ -48,23 +50,29 @@ std::string ReadText(const std::string& path) {
   return plain;
 }
 
-// Runs qxmodel.exe with the arguments, its output streams in files.
-ProgramResult RunProgram(const std::string& arguments) {
-  ProgramResult result;
+// One qxmodel.exe started with the arguments, its output streams in files.
+struct StartedProgram {
+  PROCESS_INFORMATION Process{};
+  std::string Command;
+  std::string OutPath;
+  std::string ErrPath;
+};
+
+bool StartProgram(const std::string& arguments, StartedProgram& program) {
   SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
   // Files of their own for each run: an earlier run's file may still be held open for a
   // moment after its program ended, and must never be read as this run's output.
   static int runs = 0;
   const std::string stem = "qxmodel_test_" + std::to_string(GetCurrentProcessId()) + "_" + std::to_string(++runs);
-  const std::string outPath = stem + "_out.txt";
-  const std::string errPath = stem + "_err.txt";
-  HANDLE out = CreateFileA(outPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit, CREATE_ALWAYS, 0, nullptr);
-  HANDLE err = CreateFileA(errPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit, CREATE_ALWAYS, 0, nullptr);
+  program.OutPath = stem + "_out.txt";
+  program.ErrPath = stem + "_err.txt";
+  HANDLE out = CreateFileA(program.OutPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit, CREATE_ALWAYS, 0, nullptr);
+  HANDLE err = CreateFileA(program.ErrPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit, CREATE_ALWAYS, 0, nullptr);
   if (out == INVALID_HANDLE_VALUE || err == INVALID_HANDLE_VALUE) {
     ADD_FAILURE() << "cannot create the output files " << stem << ": " << GetLastError();
     if (out != INVALID_HANDLE_VALUE) CloseHandle(out);
     if (err != INVALID_HANDLE_VALUE) CloseHandle(err);
-    return result;
+    return false;
   }
   STARTUPINFOA startup{};
   startup.cb = sizeof startup;
@@ -72,31 +80,38 @@ ProgramResult RunProgram(const std::string& arguments) {
   startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
   startup.hStdOutput = out;
   startup.hStdError = err;
-  std::string command = "\"" + WindowsPath(QXMODEL_EXE) + "\" " + arguments;
-  PROCESS_INFORMATION process{};
+  program.Command = "\"" + WindowsPath(QXMODEL_EXE) + "\" " + arguments;
   SetEnvironmentVariableA("QXMODEL_FAST_WAITS", "1");
-  const BOOL started = CreateProcessA(nullptr, command.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup,
-                                      &process);
+  const BOOL started = CreateProcessA(nullptr, program.Command.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr,
+                                      &startup, &program.Process);
   CloseHandle(out);
   CloseHandle(err);
-  if (!started) {
-    ADD_FAILURE() << "cannot start " << command << ": " << GetLastError();
-    return result;
-  }
-  if (WaitForSingleObject(process.hProcess, 60000) != WAIT_OBJECT_0) {
-    TerminateProcess(process.hProcess, 99);
-    ADD_FAILURE() << command << " did not end";
+  if (!started) ADD_FAILURE() << "cannot start " << program.Command << ": " << GetLastError();
+  return started != FALSE;
+}
+
+ProgramResult FinishProgram(StartedProgram& program) {
+  ProgramResult result;
+  if (WaitForSingleObject(program.Process.hProcess, 60000) != WAIT_OBJECT_0) {
+    TerminateProcess(program.Process.hProcess, 99);
+    ADD_FAILURE() << program.Command << " did not end";
   }
   DWORD code = 0;
-  GetExitCodeProcess(process.hProcess, &code);
-  CloseHandle(process.hThread);
-  CloseHandle(process.hProcess);
+  GetExitCodeProcess(program.Process.hProcess, &code);
+  CloseHandle(program.Process.hThread);
+  CloseHandle(program.Process.hProcess);
   result.Exit = static_cast<int>(code);
-  result.Out = ReadText(outPath);
-  result.Err = ReadText(errPath);
-  DeleteFileA(outPath.c_str());
-  DeleteFileA(errPath.c_str());
+  result.Out = ReadText(program.OutPath);
+  result.Err = ReadText(program.ErrPath);
+  DeleteFileA(program.OutPath.c_str());
+  DeleteFileA(program.ErrPath.c_str());
   return result;
+}
+
+ProgramResult RunProgram(const std::string& arguments) {
+  StartedProgram program;
+  if (!StartProgram(arguments, program)) return {};
+  return FinishProgram(program);
 }
 
 class QxModelProgram : public ::testing::Test {
@@ -186,6 +201,63 @@ TEST(QxModelProgramList, UsbDevicesOfBothClasses) {
   EXPECT_EQ(list.Exit, 0) << list.Err;
   EXPECT_EQ(list.Out, "usb-000\tUSB-000\t" + vendor + "\nusbprn-000\tUSB PRN-001\t" + printer + "\n");
   EXPECT_EQ(list.Err, "");
+}
+
+// The states Wine's service manager reports, and the way back after a killed run.
+TEST(QxModelProgramServices, ListsTheRealStatesAndStartsThemAgain) {
+  test::TestService vendor("ZemakTovel", "", WindowsPath(QX_TEST_SERVICE_EXE));
+  ASSERT_TRUE(vendor.Installed());
+  ServiceSystem& system = SystemServices();
+  ASSERT_EQ(ChangeServiceState(system, ServiceModeStop, "Spooler"), 1);
+  ASSERT_EQ(ChangeServiceState(system, ServiceModeStop, "ZemakTovel"), 1);
+
+  ProgramResult list = RunProgram("services");
+  EXPECT_EQ(list.Exit, 0) << list.Err;
+  // Wine lists no dependents of its spooler.
+  EXPECT_EQ(list.Out,
+            "Spooler\tstopped\tspooler\nZEMAK_DVN_AGENT_SERVICE\tnot installed\tvendor\n"
+            "ZEMAK_KTPOS_AGENT_SERVICE\tnot installed\tvendor\nZemakPOSPort\tnot installed\tvendor\n"
+            "ZemakTovel\tstopped\tvendor\nZEMAK_Port_Communication_Service\tnot installed\tvendor\n"
+            "ZEMAK_Port_Communication_Service_QXS\tnot installed\tvendor\n"
+            "ZEMAK_Port_Communication_Service_QXC\tnot installed\tvendor\n");
+
+  ProgramResult start = RunProgram("--json services start");
+  EXPECT_EQ(start.Exit, 0) << start.Err;
+  EXPECT_EQ(test::RawState("Spooler"), static_cast<DWORD>(SERVICE_RUNNING));
+  EXPECT_EQ(test::RawState("ZemakTovel"), static_cast<DWORD>(SERVICE_RUNNING));
+  EXPECT_NE(start.Out.find("{\"service\":\"Spooler\",\"state\":\"running\",\"role\":\"spooler\"}"),
+            std::string::npos)
+      << start.Out;
+  EXPECT_NE(start.Out.find("\"failed\":[]"), std::string::npos) << start.Out;
+}
+
+// A program that loads user32 hears of logoff as window messages, not as console
+// events: its session window ends the run with the services running again.
+TEST(QxModelProgramServices, LogoffWhileStoppingRestartsWhatItStopped) {
+  test::TestService vendor("ZemakTovel", "linger=8000", WindowsPath(QX_TEST_SERVICE_EXE));
+  ASSERT_TRUE(vendor.Installed());
+  ServiceSystem& system = SystemServices();
+  ASSERT_EQ(ChangeServiceState(system, ServiceModeStart, "Spooler"), 1);
+  ASSERT_EQ(ChangeServiceState(system, ServiceModeStart, "ZemakTovel"), 1);
+
+  StartedProgram program;
+  ASSERT_TRUE(StartProgram("--stop-services get com200", program));
+  HWND session = nullptr;
+  ASSERT_TRUE(test::WaitUntil([&] {
+    session = FindWindowA("QxModelSession", nullptr);
+    return session != nullptr && test::RawState("ZemakTovel") == SERVICE_STOP_PENDING;
+  }, std::chrono::seconds(30)));
+  DWORD_PTR answer = 0;
+  ASSERT_NE(SendMessageTimeoutA(session, WM_QUERYENDSESSION, 0, ENDSESSION_LOGOFF, SMTO_NORMAL, 10000, &answer), 0);
+  EXPECT_EQ(answer, static_cast<DWORD_PTR>(TRUE));
+  SendMessageTimeoutA(session, WM_ENDSESSION, TRUE, ENDSESSION_LOGOFF, SMTO_NORMAL, 30000, &answer);
+  ProgramResult result = FinishProgram(program);
+  EXPECT_EQ(result.Exit, 4) << result.Err;
+  EXPECT_NE(result.Err.find("qxmodel: interrupted (logoff); the services it stopped were started again\n"),
+            std::string::npos)
+      << result.Err;
+  EXPECT_EQ(test::RawState("Spooler"), static_cast<DWORD>(SERVICE_RUNNING));
+  EXPECT_EQ(test::RawState("ZemakTovel"), static_cast<DWORD>(SERVICE_RUNNING));
 }
 
 }  // namespace

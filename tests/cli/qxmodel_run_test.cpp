@@ -3,8 +3,18 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <sstream>
+#include <stdexcept>
+#include <thread>
 
+#ifndef _WIN32
+#include <signal.h>
+#include <unistd.h>
+#endif
+
+#include "cli/cli_args.h"
+#include "cli/interrupts.h"
 #include "cli/qxmodel.h"
 #include "services/fake_service_system.h"
 #include "sim/engine/printer_engine.h"
@@ -238,6 +248,154 @@ TEST_F(QxModelRun, ListShowsUsbDevicesAndSearchAnswers) {
   EXPECT_EQ(Run({"list"}), 1);
   EXPECT_EQ(err.str(), "qxmodel: network search failed: no local IPv4 address\n");
 }
+
+// A machine whose spooler and two vendor services run, one vendor service is already
+// stopped, and one refuses to stop without administrator rights.
+class QxModelServices : public QxModelRun {
+ protected:
+  QxModelServices() {
+    services.Add(L"Spooler", ServiceRunning);
+    services.Add(L"ZemakTovel", ServiceRunning);
+    services.Add(L"ZemakPOSPort", ServiceStopped);
+    services.Add(L"ZEMAK_DVN_AGENT_SERVICE", ServiceRunning).StopError = ErrorAccessDenied;
+    env.Services = &services;
+    env.WatchInterrupts = [this](InterruptTarget* target) { watched.push_back(target); };
+  }
+  void ExpectRestored() {
+    EXPECT_EQ(services.StateOf(L"Spooler"), ServiceRunning);
+    EXPECT_EQ(services.StateOf(L"ZemakTovel"), ServiceRunning);
+    EXPECT_EQ(services.StateOf(L"ZemakPOSPort"), ServiceStopped);  // found stopped: left so
+    EXPECT_EQ(services.OpenHandles(), 0);
+  }
+
+  test::FakeServiceSystem services;
+  std::vector<InterruptTarget*> watched;
+};
+
+TEST_F(QxModelServices, RestartsOnlyWhatItStoppedAndNamesWhatItCouldNotStop) {
+  EXPECT_EQ(Run({"--json", "--stop-services", "get", "com1"}), ExitServices);
+  ExpectRestored();
+  EXPECT_EQ(services.Requests(), (std::vector<std::string>{"Stop Spooler", "Stop ZEMAK_DVN_AGENT_SERVICE",
+                                                           "Stop ZemakTovel", "Start ZemakTovel", "Start Spooler"}));
+  EXPECT_NE(err.str().find("qxmodel: service ZEMAK_DVN_AGENT_SERVICE could not be stopped (access denied: run as an "
+                           "administrator, code 5)\n"),
+            std::string::npos)
+      << err.str();
+  EXPECT_NE(out.str().find("\"model\":\"QX-K40VII\",\"services\":{\"stopped\":[\"Spooler\",\"ZemakTovel\"],"
+                           "\"failed\":[{\"service\":\"ZEMAK_DVN_AGENT_SERVICE\",\"action\":\"stop\",\"code\":5}]},"
+                           "\"ok\":false,\"exit\":3"),
+            std::string::npos)
+      << out.str();
+  // Watched from before the first stop until the report.
+  ASSERT_EQ(watched.size(), 2u);
+  EXPECT_NE(watched[0], nullptr);
+  EXPECT_EQ(watched[1], nullptr);
+
+  // A service that cannot be started again is named and gives 3 too.
+  services.Service(L"ZEMAK_DVN_AGENT_SERVICE").StopError = 0;
+  services.Service(L"ZemakTovel").StartError = 1058;
+  EXPECT_EQ(Run({"--stop-services", "get", "com1"}), ExitServices);
+  EXPECT_NE(err.str().find("qxmodel: service ZemakTovel could not be started again (it is disabled, code 1058)\n"),
+            std::string::npos)
+      << err.str();
+}
+
+TEST_F(QxModelServices, AnExceptionStillDestroysThePortsAndRestartsTheServices) {
+  services.Service(L"ZEMAK_DVN_AGENT_SERVICE").StopError = 0;
+  PortTable throwing{[](int kind) -> std::unique_ptr<TQXCCC> {
+    if (kind == KindNetwork) throw std::runtime_error("out of sockets");
+    return nullptr;
+  }};
+  Environment local{throwing, out, err};
+  local.Services = &services;
+  EXPECT_EQ(RunQxModel({"--stop-services", "get", "com1"}, local), ExitFailed);
+  EXPECT_EQ(err.str(), "qxmodel: internal error: out of sockets\n");
+  EXPECT_EQ(throwing.CreateCount(), 0);
+  ExpectRestored();
+  EXPECT_EQ(services.StateOf(L"ZEMAK_DVN_AGENT_SERVICE"), ServiceRunning);
+}
+
+TEST_F(QxModelServices, AnInterruptRestartsWhatTheRunStoppedAndReportsOnce) {
+  services.Service(L"ZEMAK_DVN_AGENT_SERVICE").StopError = 0;
+  int interruptCode = 0;
+  int lateCode = 0;
+  // Interrupted in the middle of the exchange, from a thread of its own (as the console
+  // handler and the signal thread are); the exchange waits meanwhile. Once reported, a
+  // second interrupt leaves the ending to the run.
+  printer.SetLogSink([&](const sim::LogEntry&) {
+    int& code = interruptCode == 0 ? interruptCode : lateCode;
+    if (lateCode == 0) std::thread([&] { code = watched.front()->Interrupt("Ctrl-C"); }).join();
+  });
+  EXPECT_EQ(Run({"--json", "--stop-services", "get", "com1"}), ExitInterrupted);
+  EXPECT_EQ(interruptCode, ExitInterrupted);
+  ExpectRestored();
+  EXPECT_EQ(services.StateOf(L"ZEMAK_DVN_AGENT_SERVICE"), ServiceRunning);
+  EXPECT_NE(err.str().find("qxmodel: interrupted (Ctrl-C); the services it stopped were started again\n"),
+            std::string::npos);
+  // One object, the interrupt's; the run that went on afterwards printed nothing more.
+  EXPECT_EQ(out.str(),
+            "{\"command\":\"get\",\"port\":\"com1\",\"name\":\"COM1\",\"interrupted\":\"Ctrl-C\",\"services\":{"
+            "\"stopped\":[\"Spooler\",\"ZEMAK_DVN_AGENT_SERVICE\",\"ZemakTovel\"],\"failed\":[]},\"ok\":false,"
+            "\"exit\":4}\n");
+  EXPECT_EQ(lateCode, -1);
+}
+
+TEST_F(QxModelServices, ServicesListsTheStatesAndServicesStartStartsThemAsTheWindowDoesAtExit) {
+  services.Service(L"Spooler").Dependents = {L"Fax"};
+  services.Add(L"Fax", ServiceStopped);
+  services.Service(L"Spooler").State = ServiceStopped;
+  EXPECT_EQ(Run({"services"}), ExitSuccess);
+  EXPECT_EQ(out.str(),
+            "Spooler\tstopped\tspooler\nFax\tstopped\tspooler dependent\n"
+            "ZEMAK_DVN_AGENT_SERVICE\trunning\tvendor\nZEMAK_KTPOS_AGENT_SERVICE\tnot installed\tvendor\n"
+            "ZemakPOSPort\tstopped\tvendor\nZemakTovel\trunning\tvendor\n"
+            "ZEMAK_Port_Communication_Service\tnot installed\tvendor\n"
+            "ZEMAK_Port_Communication_Service_QXS\tnot installed\tvendor\n"
+            "ZEMAK_Port_Communication_Service_QXC\tnot installed\tvendor\n");
+  EXPECT_TRUE(services.Requests().empty());
+  EXPECT_EQ(Run({"--json", "services"}), ExitSuccess);
+  EXPECT_EQ(out.str().rfind("{\"command\":\"services\",\"services\":[{\"service\":\"Spooler\",\"state\":\"stopped\","
+                            "\"role\":\"spooler\"},",
+                            0),
+            0u)
+      << out.str();
+
+  services.Service(L"ZemakPOSPort").StartError = 1058;
+  EXPECT_EQ(Run({"services", "start"}), ExitServices);
+  EXPECT_EQ(services.Requests(), (std::vector<std::string>{"Start ZemakPOSPort", "Start Spooler"}));
+  EXPECT_EQ(services.StateOf(L"Spooler"), ServiceRunning);
+  EXPECT_EQ(err.str(), "qxmodel: service ZemakPOSPort could not be started again (it is disabled, code 1058)\n");
+  EXPECT_EQ(out.str().rfind("Spooler\trunning\tspooler\n", 0), 0u) << out.str();
+
+  env.Services = nullptr;
+  EXPECT_EQ(Run({"services"}), ExitUsage);
+  EXPECT_EQ(Run({"--stop-services", "services", "start"}), ExitUsage);
+}
+
+#ifndef _WIN32
+// The real signal handling: SIGINT or SIGTERM during the exchange ends the process with
+// 4 once the services it stopped run again.
+TEST_F(QxModelServices, ASignalEndsTheProcessAfterTheRestart) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  services.Service(L"ZEMAK_DVN_AGENT_SERVICE").StopError = 0;
+  services.Service(L"ZemakTovel").OnQuery = [](test::FakeService& s, std::int64_t) {
+    std::cerr << "ZemakTovel state " << s.State << std::endl;
+  };
+  Environment real{table, std::cout, std::cerr};
+  real.FastWaits = true;
+  real.Services = &services;
+  real.WatchInterrupts = WatchInterrupts;
+  for (int signal : {SIGINT, SIGTERM}) {
+    printer.SetLogSink([signal](const sim::LogEntry&) {
+      kill(getpid(), signal);
+      std::this_thread::sleep_for(std::chrono::seconds(20));  // the handling thread ends the process first
+    });
+    const std::string name = signal == SIGINT ? "SIGINT" : "SIGTERM";
+    EXPECT_EXIT(RunQxModel({"--stop-services", "get", "com1"}, real), ::testing::ExitedWithCode(ExitInterrupted),
+                "ZemakTovel state 4(.|\n)*interrupted \\(" + name + "\\)");
+  }
+}
+#endif
 
 }  // namespace
 }  // namespace qx::cli

@@ -1,8 +1,8 @@
 #pragma once
 
-// A fake Service Control Manager with fake time, for the service algorithms. Services
+// A fake Service Control Manager with a fake clock, for the service algorithms. Services
 // move through their pending states by the fake clock, which only the sleeps advance.
-// Every call is logged, so tests can assert the exact order of requests.
+// Every manager call is logged, so tests can assert the exact order of requests.
 
 #include <cstdint>
 #include <cstdio>
@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "services/service_system.h"
+#include "sim/engine/clock.h"
 
 namespace qx::test {
 
@@ -19,7 +20,7 @@ struct FakeService {
   std::wstring Name;
   std::uint32_t State = ServiceStopped;
   // Every service that depends on this one, in the manager's order; the enumeration
-  // reports only those not stopped.
+  // filters them by state (active: not stopped).
   std::vector<std::wstring> Dependents;
   // After a stop (start) request the service stays pending this long, then reaches
   // its state at the next query. Negative: pending for ever.
@@ -48,7 +49,7 @@ struct FakeProcess {
 class FakeServiceSystem : public ServiceSystem {
  public:
   // The fake clock starts at this many milliseconds (mid-second unless a test says).
-  explicit FakeServiceSystem(std::int64_t startMs = 1'000'000) : nowMs_(startMs) {}
+  explicit FakeServiceSystem(std::int64_t startMs = 1'000'000) : clock_(startMs) {}
 
   FakeService& Add(const std::wstring& name, std::uint32_t state) {
     FakeService& service = services_[Key(name)];
@@ -62,6 +63,8 @@ class FakeServiceSystem : public ServiceSystem {
   std::vector<FakeProcess> Processes;
   bool SnapshotFails = false;
   bool ManagerFails = false;
+  // Every failed call leaves its last error at 0 (nothing makes a failing call set it).
+  bool LosesLastError = false;
 
   // The log, and views of it: entries that begin with one of the prefixes.
   const std::vector<std::string>& Log() const { return log_; }
@@ -80,7 +83,8 @@ class FakeServiceSystem : public ServiceSystem {
   std::vector<std::string> Requests() const { return LogOf({"Stop ", "Start "}); }
   void ClearLog() { log_.clear(); }
   int OpenHandles() const { return static_cast<int>(handles_.size()); }
-  std::int64_t NowMs() const { return nowMs_; }
+  std::int64_t NowMs() const { return clock_.NowMilliseconds(); }
+  sim::FakeClock& FakeTime() { return clock_; }
   // Fake times at which the process list was read.
   const std::vector<std::int64_t>& SnapshotTimes() const { return snapshotTimes_; }
 
@@ -106,7 +110,7 @@ class FakeServiceSystem : public ServiceSystem {
     if (!Allowed(handle, ServiceQueryStatusAccess)) return Fail(ErrorAccessDenied);
     if (service->QueryError != 0) return Fail(service->QueryError);
     Advance(*service);
-    if (service->OnQuery) service->OnQuery(*service, nowMs_);
+    if (service->OnQuery) service->OnQuery(*service, NowMs());
     Fill(*service, status);
     return Succeed();
   }
@@ -126,7 +130,7 @@ class FakeServiceSystem : public ServiceSystem {
       }
     }
     service->State = ServiceStopPending;
-    service->PendingUntil = service->StopTakesMs < 0 ? -1 : nowMs_ + service->StopTakesMs;
+    service->PendingUntil = service->StopTakesMs < 0 ? -1 : NowMs() + service->StopTakesMs;
     Fill(*service, status);
     return Succeed();
   }
@@ -139,10 +143,10 @@ class FakeServiceSystem : public ServiceSystem {
     Advance(*service);
     if (service->State != ServiceStopped) return Fail(1056);  // ERROR_SERVICE_ALREADY_RUNNING
     service->State = ServiceStartPending;
-    service->PendingUntil = service->StartTakesMs < 0 ? -1 : nowMs_ + service->StartTakesMs;
+    service->PendingUntil = service->StartTakesMs < 0 ? -1 : NowMs() + service->StartTakesMs;
     return Succeed();
   }
-  bool ActiveDependents(ScHandleValue handle, std::vector<std::wstring>& names) override {
+  bool Dependents(ScHandleValue handle, std::uint32_t states, std::vector<std::wstring>& names) override {
     names.clear();
     FakeService* service = ServiceOf(handle);
     log_.push_back("Enum " + NameOf(handle));
@@ -151,7 +155,9 @@ class FakeServiceSystem : public ServiceSystem {
     if (service->EnumerationFails) return Fail(ErrorAccessDenied);
     for (const std::wstring& name : service->Dependents) {
       auto it = services_.find(Key(name));
-      if (it != services_.end() && it->second.State != ServiceStopped) names.push_back(name);
+      if (it == services_.end()) continue;
+      const bool active = it->second.State != ServiceStopped;
+      if ((states & (active ? DependentsActive : 2u)) != 0) names.push_back(name);
     }
     return Succeed();
   }
@@ -161,26 +167,21 @@ class FakeServiceSystem : public ServiceSystem {
     // A later successful call may clear the thread's error: the code must be read first.
     lastError_ = 0;
   }
-  std::uint32_t LastError() override { return lastError_; }
+  std::uint32_t LastError() override { return LosesLastError ? 0 : lastError_; }
 
   bool ProcessNames(std::vector<std::wstring>& names) override {
     log_.push_back("Processes");
-    snapshotTimes_.push_back(nowMs_);
+    snapshotTimes_.push_back(NowMs());
     names.clear();
     if (SnapshotFails) return Fail(ErrorAccessDenied);
     names.push_back(L"[System Process]");
     for (const FakeProcess& process : Processes) {
-      if (process.EndsAtMs < 0 || nowMs_ < process.EndsAtMs) names.push_back(process.Name);
+      if (process.EndsAtMs < 0 || NowMs() < process.EndsAtMs) names.push_back(process.Name);
     }
     return Succeed();
   }
 
-  std::int64_t WholeSeconds() override { return nowMs_ / 1000; }
-  std::int64_t Milliseconds() override { return nowMs_; }
-  void SleepMilliseconds(int ms) override {
-    log_.push_back("Sleep " + std::to_string(ms));
-    nowMs_ += ms;
-  }
+  Clock& Time() override { return clock_; }
 
   static std::string Narrow(const std::wstring& name) {
     std::string out;
@@ -251,7 +252,7 @@ class FakeServiceSystem : public ServiceSystem {
   }
   void Advance(FakeService& service) {
     const bool pending = service.State == ServiceStopPending || service.State == ServiceStartPending;
-    if (!pending || service.PendingUntil < 0 || nowMs_ < service.PendingUntil) return;
+    if (!pending || service.PendingUntil < 0 || NowMs() < service.PendingUntil) return;
     service.State = service.State == ServiceStopPending ? ServiceStopped : ServiceRunning;
     service.PendingUntil = -1;
   }
@@ -267,7 +268,7 @@ class FakeServiceSystem : public ServiceSystem {
   std::map<ScHandleValue, Handle> handles_;
   ScHandleValue nextHandle_ = 0x100;
   std::uint32_t lastError_ = 0;
-  std::int64_t nowMs_;
+  sim::FakeClock clock_;
   std::vector<std::string> log_;
   std::vector<std::int64_t> snapshotTimes_;
 };

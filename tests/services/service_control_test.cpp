@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "services/fake_service_system.h"
+#include "services/service_state.h"
 
 namespace qx {
 namespace {
@@ -85,13 +86,14 @@ TEST_F(ServiceControlTest, StopsDependentsDepthFirstAndStartsTheServiceFirst) {
   }
   CServiceControl tree(fake, L"Base");
   fake.ClearLog();
+  const std::int64_t begin = fake.NowMs();
   EXPECT_EQ(tree.StopTree(), 0);
   // The fake refuses to stop a service whose dependents still run, as the manager does.
   EXPECT_EQ(fake.Requests(), (Lines{"Stop A1", "Stop A", "Stop B", "Stop Base"}));
   for (const wchar_t* name : {L"Base", L"A", L"A1", L"B"}) EXPECT_EQ(fake.StateOf(name), ServiceStopped);
   // Polled every 100 ms: 250 ms pending means three sleeps per service.
-  EXPECT_EQ(fake.LogOf({"Sleep"}).size(), 12u);
-  EXPECT_EQ(fake.LogOf({"Sleep 100"}).size(), 12u);
+  EXPECT_EQ(fake.NowMs() - begin, 4 * 300);
+  EXPECT_EQ(fake.LogOf({"Query"}).size(), 4u * 5);  // before the request, then four polls
   EXPECT_TRUE(fake.LogOf({"Processes"}).empty());
 
   fake.ClearLog();
@@ -227,6 +229,74 @@ TEST_F(ServiceControlTest, AServiceThatVanishesWhileStoppingCountsAsStoppedButNo
   EXPECT_EQ(second.StartTree(), static_cast<int>(ErrorServiceDoesNotExist));
 }
 
+// Falling back ends the wait at once instead of polling to the bound; a service still
+// running right after its stop was accepted has not fallen back yet.
+TEST_F(ServiceControlTest, AFallBackEndsTheWaitAtOnceWithAnError) {
+  FakeService& starting = fake.Add(L"Starter", ServiceStopped);
+  starting.StartTakesMs = -1;
+  starting.OnQuery = [](FakeService& s, std::int64_t) {
+    if (s.State == ServiceStartPending) s.State = ServiceStopped;  // exit code stays 0
+  };
+  CServiceControl starter(fake, L"Starter");
+  std::int64_t begin = fake.NowMs();
+  EXPECT_EQ(starter.StartTree(), static_cast<int>(ErrorServiceNotActive));
+  EXPECT_EQ(fake.NowMs(), begin);
+
+  FakeService& stopping = fake.Add(L"Stopper", ServiceRunning);
+  stopping.StopTakesMs = -1;
+  int queries = 0;
+  stopping.OnQuery = [&](FakeService& s, std::int64_t) {
+    if (++queries == 3) s.State = ServiceRunning;  // seen stop-pending once, then back
+  };
+  CServiceControl stopper(fake, L"Stopper");
+  begin = fake.NowMs();
+  EXPECT_EQ(stopper.StopTree(), static_cast<int>(ErrorServiceAlreadyRunning));
+  EXPECT_EQ(fake.NowMs() - begin, ServiceTreePollMs);
+
+  FakeService& slow = fake.Add(L"Slow", ServiceRunning);
+  slow.StopTakesMs = -1;
+  queries = 0;
+  slow.OnQuery = [&](FakeService& s, std::int64_t) {
+    if (++queries == 2) s.State = ServiceRunning;  // not yet reported stop-pending
+    if (queries == 3) s.State = ServiceStopped;
+  };
+  CServiceControl late(fake, L"Slow");
+  EXPECT_EQ(late.StopTree(), 0);
+}
+
+TEST_F(ServiceControlTest, AFailedCallWhoseLastErrorReadsZeroGives31) {
+  fake.Add(L"Svc", ServiceStopped).StartError = 1058;
+  fake.LosesLastError = true;
+  CServiceControl node(fake, L"Svc");
+  ServiceStatus status;
+  EXPECT_EQ(node.ServiceRequest(L"Svc", ServiceRequestStart, nullptr), 31);
+  EXPECT_EQ(node.ServiceRequest(L"Missing", ServiceRequestQuery, &status), 31);
+  EXPECT_EQ(node.StartTree(), 31);
+  EXPECT_EQ(ChangeServiceStateReported(fake, ServiceModeStart, "Svc").Error, 31);
+}
+
+TEST_F(ServiceControlTest, RestartStoppedStartsOnlyWhatTheStopStoppedAndTriesEveryOne) {
+  MakeTree();
+  CServiceControl tree(fake, L"Base");
+  fake.Service(L"B").State = ServiceStopped;  // stopped by someone else before the walk
+  ASSERT_EQ(tree.StopTree(), 0);
+  fake.Service(L"A").StartError = ErrorAccessDenied;
+  fake.ClearLog();
+  std::vector<CServiceControl::Failure> failures;
+  EXPECT_EQ(tree.RestartStopped(failures), static_cast<int>(ErrorAccessDenied));
+  EXPECT_EQ(fake.Requests(), (Lines{"Start Base", "Start A", "Start A1"}));
+  ASSERT_EQ(failures.size(), 1u);
+  EXPECT_EQ(failures[0].Service, L"A");
+  EXPECT_EQ(failures[0].Code, static_cast<int>(ErrorAccessDenied));
+  EXPECT_FALSE(tree.StoppedHere());
+  // A second restart tries only what is still down.
+  fake.Service(L"A").StartError = 0;
+  fake.ClearLog();
+  failures.clear();
+  EXPECT_EQ(tree.RestartStopped(failures), 0);
+  EXPECT_EQ(fake.Requests(), Lines{"Start A"});
+}
+
 TEST_F(ServiceControlTest, ServiceRequestOpensItsOwnHandlesAndReturnsTheFirstError) {
   fake.Add(L"Svc", ServiceRunning);
   CServiceControl node(fake, L"Svc");
@@ -276,7 +346,7 @@ TEST_F(SpoolerTest, StopWaitsForTheSpoolerProcessInThreeSecondSteps) {
   const std::int64_t begin = fake.NowMs();
   EXPECT_EQ(tree.StopTree(), 0);
   EXPECT_EQ(CheckSeconds(begin), (std::vector<std::int64_t>{0, 3, 6, 9}));
-  EXPECT_EQ(fake.LogOf({"Sleep"}), (Lines{"Sleep 3000", "Sleep 3000", "Sleep 3000"}));
+  EXPECT_EQ(fake.NowMs() - begin, 9000);
   EXPECT_EQ(fake.LogOf({"Query"}).size(), 1u);  // only before the request: no state polling
 }
 
@@ -339,9 +409,11 @@ TEST_F(SpoolerTest, AStoppedSpoolerIsNotWaitedFor) {
   fake.Add(L"Spooler", ServiceStopped);
   fake.Processes = {{L"spoolsv.exe", -1}};  // whoever runs it, the stop is not ours
   CServiceControl tree(fake, L"Spooler");
+  const std::int64_t begin = fake.NowMs();
   EXPECT_EQ(tree.StopTree(), 0);
   EXPECT_TRUE(fake.Requests().empty());
-  EXPECT_TRUE(fake.LogOf({"Processes", "Sleep"}).empty());
+  EXPECT_TRUE(fake.LogOf({"Processes"}).empty());
+  EXPECT_EQ(fake.NowMs(), begin);
 }
 
 }  // namespace

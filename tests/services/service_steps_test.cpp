@@ -136,5 +136,92 @@ TEST_F(ServiceStepsTest, WithoutTheExitCallTheDestructorStartsEverythingAgain) {
   EXPECT_TRUE(fake.Log().empty());
 }
 
+// qxmodel's rule: what was already stopped stays stopped, failures are named, and
+// services that are not installed never are.
+TEST_F(ServiceStepsTest, RestartWhatWasStoppedLeavesAloneWhatWasAlreadyStopped) {
+  fake.Service(L"ZemakTovel").State = ServiceStopped;
+  fake.Service(L"ZemakPOSPort").StopError = ErrorAccessDenied;
+  fake.Service(L"ZEMAK_DVN_AGENT_SERVICE").StartError = 1058;  // disabled meanwhile
+  ServiceSteps steps(fake, ExitRule::RestartWhatWasStopped);
+  steps.StopServicesAtStart();
+  EXPECT_EQ(steps.Stopped(),
+            (Lines{"Fax", "Spooler", "ZEMAK_DVN_AGENT_SERVICE", "ZEMAK_KTPOS_AGENT_SERVICE",
+                   "ZEMAK_Port_Communication_Service", "ZEMAK_Port_Communication_Service_QXS",
+                   "ZEMAK_Port_Communication_Service_QXC"}));
+  fake.Service(L"Spooler").State = ServiceStopped;
+  fake.ClearLog();
+  steps.StartServicesAtExit();
+  EXPECT_EQ(fake.Requests(),
+            (Lines{"Start ZEMAK_Port_Communication_Service_QXC",
+                   "Start ZEMAK_Port_Communication_Service_QXS",
+                   "Start ZEMAK_Port_Communication_Service", "Start ZEMAK_DVN_AGENT_SERVICE",
+                   "Start ZEMAK_KTPOS_AGENT_SERVICE", "Start Spooler", "Start Fax"}));
+  EXPECT_EQ(fake.StateOf(L"ZemakTovel"), ServiceStopped);
+  const std::vector<ServiceProblem> problems = steps.Problems();
+  ASSERT_EQ(problems.size(), 2u);
+  EXPECT_EQ(problems[0].Service, "ZemakPOSPort");
+  EXPECT_TRUE(problems[0].Stopping);
+  EXPECT_EQ(problems[0].Code, static_cast<int>(ErrorAccessDenied));
+  EXPECT_EQ(problems[1].Service, "ZEMAK_DVN_AGENT_SERVICE");
+  EXPECT_FALSE(problems[1].Stopping);
+  EXPECT_EQ(problems[1].Code, 1058);
+
+  // A spooler found stopped is not started; nothing installed is nothing to say.
+  FakeServiceSystem quiet;
+  quiet.Add(L"Spooler", ServiceStopped);
+  {
+    ServiceSteps others(quiet, ExitRule::RestartWhatWasStopped);
+    others.StopServicesAtStart();
+    others.StartServicesAtExit();
+    EXPECT_TRUE(others.Problems().empty());
+    EXPECT_TRUE(others.Stopped().empty());
+  }
+  EXPECT_TRUE(quiet.Requests().empty());
+}
+
+TEST_F(ServiceStepsTest, ACancelledStartStopsNoFurtherServiceAndTheExitRestartsTheRest) {
+  ServiceSteps steps(fake, ExitRule::RestartWhatWasStopped);
+  fake.Service(L"ZemakPOSPort").OnQuery = [&](test::FakeService&, std::int64_t) { steps.CancelStopping(); };
+  steps.StopServicesAtStart();
+  EXPECT_EQ(fake.StateOf(L"ZemakPOSPort"), ServiceStopped);  // the one under way finishes
+  EXPECT_EQ(fake.StateOf(L"ZemakTovel"), ServiceRunning);
+  fake.Service(L"Spooler").State = ServiceStopped;
+  steps.StartServicesAtExit();
+  for (const wchar_t* name : {L"Spooler", L"Fax", L"ZEMAK_DVN_AGENT_SERVICE", L"ZemakPOSPort"}) {
+    EXPECT_EQ(fake.StateOf(name), ServiceRunning) << FakeServiceSystem::Narrow(name);
+  }
+  // Cancelled before it began: nothing is stopped at all.
+  FakeServiceSystem other;
+  other.Add(L"ZemakTovel", ServiceRunning);
+  ServiceSteps late(other, ExitRule::RestartWhatWasStopped);
+  late.CancelStopping();
+  late.StopServicesAtStart();
+  EXPECT_TRUE(other.Log().empty());
+}
+
+TEST(ChangeServiceStateReported, SaysWhyItGaveZero) {
+  FakeServiceSystem fake;
+  fake.Add(L"Running", ServiceRunning);
+  fake.Add(L"Pending", ServiceStopPending).PendingUntil = -1;
+  fake.Add(L"Hung", ServiceRunning).StopTakesMs = -1;
+  fake.Add(L"Locked", ServiceRunning).OpenError = ErrorAccessDenied;
+  struct Case {
+    const char* name;
+    int result;
+    bool installed;
+    bool sent;
+    int error;
+  };
+  for (const Case& c : {Case{"Running", 1, true, true, 0}, Case{"Missing", 0, false, false, 1060},
+                        Case{"Pending", 0, true, false, 1061}, Case{"Hung", 0, true, true, 1053},
+                        Case{"Locked", 0, true, false, 5}}) {
+    const ServiceChange change = ChangeServiceStateReported(fake, ServiceModeStop, c.name);
+    EXPECT_EQ(change.Result, c.result) << c.name;
+    EXPECT_EQ(change.Installed, c.installed) << c.name;
+    EXPECT_EQ(change.RequestSent, c.sent) << c.name;
+    EXPECT_EQ(change.Error, c.error) << c.name;
+  }
+}
+
 }  // namespace
 }  // namespace qx

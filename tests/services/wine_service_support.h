@@ -11,6 +11,7 @@
 #include <thread>
 
 #include "services/win32_service_system.h"
+#include "sim/engine/clock.h"
 
 namespace qx::test {
 
@@ -40,13 +41,16 @@ inline bool WaitForRawState(const std::string& name, DWORD state, int limitMs) {
 
 class TestService {
  public:
-  // `arguments` go on the service's command line (see qx_test_service.cpp).
-  TestService(std::string name, const std::string& arguments) : name_(std::move(name)) {
+  // `arguments` go on the service's command line (see qx_test_service.cpp). The
+  // service program is `binary`, by default qx_test_service.exe beside this program.
+  TestService(std::string name, const std::string& arguments, std::string binary = {}) : name_(std::move(name)) {
     Remove();  // left over from a run that died
-    char path[MAX_PATH] = {};
-    GetModuleFileNameA(nullptr, path, MAX_PATH);
-    std::string binary = path;
-    binary = binary.substr(0, binary.find_last_of("\\/") + 1) + "qx_test_service.exe";
+    if (binary.empty()) {
+      char path[MAX_PATH] = {};
+      GetModuleFileNameA(nullptr, path, MAX_PATH);
+      binary = path;
+      binary = binary.substr(0, binary.find_last_of("\\/") + 1) + "qx_test_service.exe";
+    }
     const std::string command = "\"" + binary + "\" " + arguments;
     SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
     if (manager == nullptr) return;
@@ -91,21 +95,24 @@ class TestService {
   bool installed_ = false;
 };
 
-// The real manager and process walk with fake time: the sleeps cost nothing and move
+// The real manager and process walk on a fake clock: the sleeps cost nothing and move
 // the clock on, so a wait limit passes at once while the service really lingers.
-// StepPerReadMs also moves it on at each reading of the millisecond clock, so that a
-// long limit is reached in few (real, slower) manager calls.
+// StepPerQueryMs also moves it on at each status query, so that a long limit is
+// reached in few (real, slower) manager calls.
 class RealManagerFakeClock : public Win32ServiceSystem {
  public:
-  std::int64_t StepPerReadMs = 0;
+  RealManagerFakeClock() : Win32ServiceSystem(clock_) {}
+  std::int64_t StepPerQueryMs = 0;
 
-  std::int64_t WholeSeconds() override { return nowMs_ / 1000; }
-  std::int64_t Milliseconds() override { return nowMs_ += StepPerReadMs; }
-  void SleepMilliseconds(int ms) override { nowMs_ += ms; }
-  std::int64_t NowMs() const { return nowMs_; }
+  bool QueryStatus(ScHandleValue service, ServiceStatus& status) override {
+    const bool ok = Win32ServiceSystem::QueryStatus(service, status);
+    clock_.Advance(StepPerQueryMs);
+    return ok;
+  }
+  std::int64_t NowMs() const { return clock_.NowMilliseconds(); }
 
  private:
-  std::int64_t nowMs_ = 5'000'000;
+  sim::FakeClock clock_{5'000'000};
 };
 
 }  // namespace qx::test

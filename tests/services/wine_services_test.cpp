@@ -92,7 +92,7 @@ TEST(WineServices, TheTreesWaitIsBoundedAgainstTheRealManager) {
   ASSERT_TRUE(service.Installed());
   ASSERT_EQ(ChangeServiceState(SystemServices(), ServiceModeStart, service.Name()), 1);
   RealManagerFakeClock fakeTime;
-  fakeTime.StepPerReadMs = 10000;  // a dozen real queries reach the bound, well inside the linger
+  fakeTime.StepPerQueryMs = 10000;  // a dozen real queries reach the bound, well inside the linger
   CServiceControl node(fakeTime, service.WideName());
   EXPECT_EQ(node.StopTree(), static_cast<int>(ErrorTimeout));
   EXPECT_EQ(RawState(service.Name()), static_cast<DWORD>(SERVICE_STOP_PENDING));
@@ -106,6 +106,17 @@ TEST(WineServices, AFailedStartReportsTheServicesOwnCode) {
   CServiceControl node(system, service.WideName());
   EXPECT_EQ(node.StartTree(), 4242);
   EXPECT_TRUE(WaitForRawState(service.Name(), SERVICE_STOPPED, 10000));
+}
+
+// Wine's manager shows the fall-back as the fake does: the wait ends at once.
+TEST(WineServices, AStartThatFallsBackToStoppedEndsTheTreesWaitAtOnce) {
+  TestService service("QxTestSvcQuitStart", "quit-start");
+  ASSERT_TRUE(service.Installed());
+  CServiceControl node(SystemServices(), service.WideName());
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(node.StartTree(), static_cast<int>(ErrorServiceNotActive));
+  EXPECT_LT(SecondsSince(start), 10.0);  // not the 120 s bound
+  EXPECT_EQ(RawState(service.Name()), static_cast<DWORD>(SERVICE_STOPPED));
 }
 
 }  // namespace

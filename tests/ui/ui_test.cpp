@@ -18,7 +18,9 @@
 #include <vector>
 
 #include "app/main_window_ids.h"
+#include "services/service_state.h"
 #include "serial/pty_bridge.h"
+#include "services/wine_service_support.h"
 #include "port/usb/usb_device.h"
 #include "sim/engine/printer_engine.h"
 #include "sim/transport/real_clock.h"
@@ -246,6 +248,75 @@ TEST(SingleInstance, SecondCopyRestoresTheMinimisedFirstAndEndsWithMinusOne) {
 
   ASSERT_TRUE(first.Exit(code));
   EXPECT_EQ(code, 0u);
+}
+
+// The exit with the real service manager: Wine's spooler and a vendor service of the
+// set (the test service under the name "ZemakTovel", whose start takes a while, so
+// that the exit steps outlast what the test watches of them).
+class ExitTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(vendor.Installed());
+    ASSERT_EQ(ChangeServiceState(SystemServices(), ServiceModeStart, "Spooler"), 1);
+    ASSERT_EQ(ChangeServiceState(SystemServices(), ServiceModeStart, "ZemakTovel"), 1);
+    ASSERT_TRUE(app.Start(QX_UI_APP_EXE));
+    ASSERT_NE(app.WaitMainWindow(), nullptr);
+    application = app.ApplicationWindow();
+    ASSERT_NE(application, nullptr);
+    // Both stopped while the utility runs.
+    EXPECT_EQ(test::RawState("Spooler"), static_cast<DWORD>(SERVICE_STOPPED));
+    EXPECT_EQ(test::RawState("ZemakTovel"), static_cast<DWORD>(SERVICE_STOPPED));
+  }
+
+  // Nothing of the program on screen: neither window visible (or there at all).
+  bool WindowsGone() const { return !IsWindowVisible(app.Main()) && !IsWindowVisible(application); }
+
+  void ExpectEndedWithServicesRunning() {
+    DWORD code = 1234;
+    ASSERT_TRUE(app.WaitExit(60000, code));
+    EXPECT_EQ(code, 0u);
+    EXPECT_EQ(test::RawState("Spooler"), static_cast<DWORD>(SERVICE_RUNNING));
+    EXPECT_EQ(test::RawState("ZemakTovel"), static_cast<DWORD>(SERVICE_RUNNING));
+  }
+
+  test::TestService vendor{"ZemakTovel", "start-delay=1500", uitest::WindowsPath(QX_TEST_SERVICE_EXE)};
+  App app;
+  HWND application = nullptr;
+};
+
+// The exit steps run after both windows have gone; a second copy started meanwhile
+// shows nothing, brings nothing forward, and ends with -1 at once.
+TEST_F(ExitTest, AnAcceptedCloseRemovesBothWindowsAtOnceAndTheServicesRunAgain) {
+  const std::int64_t closed = uitest::Now();
+  PostMessageA(app.Main(), WM_CLOSE, 0, 0);
+  while (!WindowsGone() && uitest::Now() - closed < 5000) Sleep(1);
+  const std::int64_t goneMs = uitest::Now() - closed;
+  EXPECT_LE(goneMs, 200);
+  EXPECT_FALSE(app.Exited());  // the vendor service takes 1.5 s to start
+
+  App second;
+  ASSERT_TRUE(second.Start(QX_UI_APP_EXE));
+  DWORD code = 0;
+  ASSERT_TRUE(second.WaitExit(30000, code));
+  EXPECT_EQ(code, static_cast<DWORD>(-1));
+  EXPECT_TRUE(WindowsGone());
+  EXPECT_EQ(uitest::FindTopLevel(second.Id(), MainWindowClass), nullptr);
+  ExpectEndedWithServicesRunning();
+}
+
+TEST_F(ExitTest, LogoffRunsTheExitStepsBeforeTheSessionEnds) {
+  DWORD_PTR answer = 0;
+  // Not SMTO_ABORTIFHUNG: a window whose thread has just begun to take messages after a
+  // long construction may still count as hung for a moment.
+  ASSERT_NE(SendMessageTimeoutA(app.Main(), WM_QUERYENDSESSION, 0, ENDSESSION_LOGOFF, SMTO_NORMAL, 10000, &answer),
+            0);
+  EXPECT_EQ(answer, static_cast<DWORD_PTR>(TRUE));
+  EXPECT_FALSE(app.Exited());  // asking ends nothing
+  // The system waits for the answer to this one; the program ends inside it.
+  const std::int64_t sent = uitest::Now();
+  SendMessageTimeoutA(application, WM_ENDSESSION, TRUE, ENDSESSION_LOGOFF, SMTO_NORMAL, 30000, &answer);
+  EXPECT_GE(uitest::Now() - sent, 1400);  // returned only once the vendor service had started
+  ExpectEndedWithServicesRunning();
 }
 
 // The program variant whose Add Port adds QX_UI_ADD_PORT (COM7) without a dialog.
