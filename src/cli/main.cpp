@@ -13,6 +13,8 @@
 
 #ifdef _WIN32
 #include <io.h>
+
+#include "port/service/service_library_win32.h"
 #define QX_ISATTY _isatty
 #define QX_FILENO _fileno
 #else
@@ -22,6 +24,9 @@
 #endif
 
 int main(int argc, char** argv) {
+#ifdef _WIN32
+  qx::KeepCurrentFolderOutOfLibrarySearch();
+#endif
   std::vector<std::string> args(argv + 1, argv + argc);
   // Set's restart wait takes 40 or 60 s; the program's own tests run it against a
   // simulated printer that restarts at once.
