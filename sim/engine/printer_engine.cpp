@@ -433,6 +433,12 @@ void PrinterEngine::ClearLog() {
   s_->logStart = 0;
 }
 
+void PrinterEngine::ClearPrinted() {
+  std::lock_guard lock(lock_);
+  s_->printedLines.clear();
+  s_->printData.clear();
+}
+
 void PrinterEngine::SetLogSink(std::function<void(const LogEntry&)> sink) {
   std::lock_guard lock(lock_);
   s_->logSink = std::move(sink);

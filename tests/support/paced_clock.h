@@ -3,7 +3,7 @@
 // A fake clock for code that waits on real sockets and threads. While it runs it moves
 // by itself, `speed` milliseconds for each real one, so that a 3000 ms reply wait lasts
 // 3000 / speed real milliseconds. A sleep takes its share of real time, so that bytes
-// have time to cross, but never more than MaxRealSleepMs: the rest passes at once.
+// have time to cross, but never more than `maxRealSleepMs`: the rest passes at once.
 // Stopped, the clock moves only when slept on (as sim::FakeClock does), for devices
 // simulated in-process.
 
@@ -21,10 +21,9 @@ namespace qx::test {
 
 class PacedClock final : public Clock {
  public:
-  static constexpr int MaxRealSleepMs = 20;
-
-  explicit PacedClock(int speed = 1, bool running = true)
-      : speed_(std::max(speed, 1)), running_(running), since_(SteadyMilliseconds()) {}
+  explicit PacedClock(int speed = 1, bool running = true, int maxRealSleepMs = 20)
+      : speed_(std::max(speed, 1)), maxRealSleepUs_(1000LL * maxRealSleepMs), running_(running),
+        since_(SteadyMilliseconds()) {}
 
   std::int64_t NowMilliseconds() const override {
     std::lock_guard lock(lock_);
@@ -40,7 +39,7 @@ class PacedClock final : public Clock {
     std::int64_t realUs = 0;
     {
       std::lock_guard lock(lock_);
-      if (running_) realUs = std::min<std::int64_t>(1000LL * ms / speed_, 1000LL * MaxRealSleepMs);
+      if (running_) realUs = std::min<std::int64_t>(1000LL * ms / speed_, maxRealSleepUs_);
       base_ += ms - realUs * speed_ / 1000;
     }
     if (realUs > 0) std::this_thread::sleep_for(std::chrono::microseconds(realUs));
@@ -64,6 +63,7 @@ class PacedClock final : public Clock {
   std::int64_t NowLocked() const { return base_ + (running_ ? (SteadyMilliseconds() - since_) * speed_ : 0); }
 
   const int speed_;
+  const std::int64_t maxRealSleepUs_;
   mutable std::mutex lock_;
   bool running_;
   std::int64_t since_;
