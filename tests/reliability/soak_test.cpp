@@ -190,12 +190,6 @@ std::int64_t Bound(const Step& s) {
   return 0;
 }
 
-std::string Box(const char* text) {
-  const std::string t = text;
-  const bool error = t != MessageGetSucceeded && t != MessageSetSucceeded && t != MessagePrintSucceeded;
-  return std::string("box ") + (error ? TitleError : TitleInformation) +
-         (error ? " (error icon): " : " (information icon): ") + text;
-}
 
 // The simulated drivers' time is the soak's clock.
 class ClockTime final : public test::SimTime {
@@ -394,7 +388,7 @@ class ReliabilityFaultSoak : public ::testing::Test {
   // The invariants after one exchange; false when one failed.
   bool Check(const Step& s, const Outcome& want, const std::string& modelBefore, std::int64_t took) {
     const std::size_t failures = Failures();
-    EXPECT_EQ(host.Boxes(), std::vector<std::string>{Box(want.message)});
+    EXPECT_EQ(host.Boxes(), std::vector<std::string>{test::BoxLine(want.message)});
     const std::string message = want.message;
     std::string label;
     if (message == MessageGetSucceeded) label = modelBefore;
