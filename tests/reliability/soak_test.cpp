@@ -337,8 +337,8 @@ class ReliabilityFaultSoak : public ::testing::Test {
   }
 
   // Everything as before the fault: devices back with fresh links (a link that hung up
-  // stays down), the printer on, no fault left, and the simulators' records emptied
-  // (they are not the utility's memory).
+  // stays down), the printer on, no fault left, and the records of the simulators and
+  // the fake window emptied (they are not the utility's memory).
   void Restore(const Step& s) {
     host.onPeek = nullptr;
     host.onProcessMessages = nullptr;
@@ -368,6 +368,8 @@ class ReliabilityFaultSoak : public ::testing::Test {
     printer->Zemak().ClearLog();
     vendor->ClearLog();
     printerClass->ClearLog();
+    std::vector<std::string>().swap(host.events);
+    std::vector<int>().swap(host.progressSeen);
   }
 
   void Run(const Step& s) {
@@ -454,8 +456,9 @@ TEST_F(ReliabilityFaultSoak, SeededExchangesEndWithTheirOneMessageAndLeaveNothin
     Run(step);
     const std::int64_t took = clock.NowMilliseconds() - begun;
     if (verbose) {
-      std::printf("%d: %s: %lld ms on the clock, %lld ms real\n", i, step.Text().c_str(), static_cast<long long>(took),
-                  static_cast<long long>(SteadyMilliseconds() - realBegun));
+      std::printf("%d: %s: %lld ms on the clock, %lld ms real, %zu bytes live\n", i, step.Text().c_str(),
+                  static_cast<long long>(took), static_cast<long long>(SteadyMilliseconds() - realBegun),
+                  test::HeapBytes());
     }
     const bool held = Check(step, want, modelBefore, took);
     Restore(step);
