@@ -149,8 +149,8 @@ class TNetStatusChannel::TUdpRecvThread final : public TCommThread {
  private:
   // A parser per sender: a packet another sender cut short (or garbage that ends
   // looking like one) must not swallow the printer's answer that follows. A packet the
-  // printer itself splits over datagrams still carries over, but one announcing more
-  // data than ever come must not swallow that sender's later packets either: its
+  // printer itself splits over datagrams still carries over, but one that announces
+  // more data than it carries must not swallow that sender's later packets either: the
   // parser starts afresh when a datagram begins with the magic while a packet is in
   // progress, or when the sender was silent for PacketGapMs. Senders past the limit
   // take the place of the one heard from longest ago.
