@@ -12,7 +12,6 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
 #include <set>
 #include <string>
 #endif
@@ -131,21 +130,16 @@ class LinkNamespace {
   LinkNamespace() : name_("qxlinks" + std::to_string(getpid())) {
     if (std::system(("ip netns add " + name_ + " 2>/dev/null").c_str()) != 0) return;
     created_ = true;
-    const std::string batch = "/tmp/" + name_ + ".ip";
-    {
-      std::ofstream commands(batch);
-      commands << "link set lo up\n";
-      for (int pair = 0; pair < 10; ++pair) {
-        const std::string a = "qa" + std::to_string(pair);
-        const std::string b = "qb" + std::to_string(pair);
-        commands << "link add " << a << " type veth peer name " << b << "\n";
-        commands << "addr add 10.77.0." << 2 * pair + 1 << "/32 dev " << a << "\n";
-        commands << "addr add 10.77.0." << 2 * pair + 2 << "/32 dev " << b << "\n";
-        commands << "link set " << a << " up\nlink set " << b << " up\n";
-      }
+    FILE* ip = popen(("ip -n " + name_ + " -batch - >/dev/null 2>&1").c_str(), "w");
+    if (ip == nullptr) return;
+    std::fprintf(ip, "link set lo up\n");
+    for (int pair = 0; pair < 10; ++pair) {
+      std::fprintf(ip, "link add qa%d type veth peer name qb%d\n", pair, pair);
+      std::fprintf(ip, "addr add 10.77.0.%d/32 dev qa%d\naddr add 10.77.0.%d/32 dev qb%d\n", 2 * pair + 1, pair,
+                   2 * pair + 2, pair);
+      std::fprintf(ip, "link set qa%d up\nlink set qb%d up\n", pair, pair);
     }
-    ready_ = std::system(("ip -n " + name_ + " -batch " + batch + " >/dev/null 2>&1").c_str()) == 0;
-    std::remove(batch.c_str());
+    ready_ = pclose(ip) == 0;
   }
   ~LinkNamespace() {
     if (created_) std::system(("ip netns del " + name_ + " 2>/dev/null").c_str());
