@@ -15,6 +15,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const int result = qx::CheckSearchReply(data, n, &wellFormed);
   if (result != 0 && result != 1) __builtin_trap();
   if (result == 1 && !wellFormed) __builtin_trap();
+  // A well-formed reply announces exactly the data it carries.
+  if (wellFormed && (data[12] << 8 | data[13]) != n - qx::ZemakHeaderSize) __builtin_trap();
 
   if (n >= 2) {
     const int code = data[0] << 8 | data[1];

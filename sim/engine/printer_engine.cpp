@@ -428,9 +428,16 @@ Bytes PrinterEngine::PrinterBytes() const {
 
 void PrinterEngine::ClearLog() {
   std::lock_guard lock(lock_);
-  s_->takenIn.clear();
-  s_->log.clear();
+  // The room goes too: a long run that clears it keeps no more than its longest stretch.
+  Bytes().swap(s_->takenIn);
+  decltype(s_->log)().swap(s_->log);
   s_->logStart = 0;
+}
+
+void PrinterEngine::ClearPrinted() {
+  std::lock_guard lock(lock_);
+  decltype(s_->printedLines)().swap(s_->printedLines);
+  Bytes().swap(s_->printData);
 }
 
 void PrinterEngine::SetLogSink(std::function<void(const LogEntry&)> sink) {

@@ -178,6 +178,8 @@ class PrinterEngine {
   Bytes HostBytes() const;                        // every byte the printer took, in order
   Bytes PrinterBytes() const;                     // every byte the printer gave, in order
   void ClearLog();
+  // Forgets what was printed (PrintedLines, PrintData), for runs that print for long.
+  void ClearPrinted();
   static constexpr std::size_t MaxLogEntries = 100000;
 
   void SetLogSink(std::function<void(const LogEntry&)> sink);

@@ -17,6 +17,7 @@ struct Connection {
   std::unique_ptr<HostLink> link;
   Bytes unsent;
   bool dead = false;
+  int generation = 0;  // the printer's restarts when it was accepted
 };
 
 // An orderly end: what the host sent last is read away first, so that closing does not
@@ -73,7 +74,6 @@ void TcpPrinterServer::Stop() {
 
 void TcpPrinterServer::Run() {
   std::vector<std::unique_ptr<Connection>> connections;
-  int generation = printer_.RestartCount();
   char buffer[4096];
   auto closeAll = [&] {
     for (auto& c : connections) CloseGently(*c);
@@ -83,11 +83,15 @@ void TcpPrinterServer::Run() {
   while (!stop_) {
     const bool reachable = printer_.Reachable();
     const int now = printer_.RestartCount();
-    if (!reachable || now != generation) {
-      // The printer went down (and may already be back): its connections are gone.
-      closeAll();
-      generation = now;
+    // The printer went down (and may already be back): the connections it had are
+    // gone. One accepted after a restart that came and went during a wait is not.
+    for (auto& c : connections) {
+      if (!reachable || c->generation != now) {
+        CloseGently(*c);
+        c->dead = true;
+      }
     }
+    std::erase_if(connections, [](const auto& c) { return c->dead; });
     if (!reachable && listener_.Valid()) {
       listener_.Close();
       listening_ = false;
@@ -145,6 +149,7 @@ void TcpPrinterServer::Run() {
             SetNonBlocking(accepted.Handle(), true);
             SetNoDelay(accepted.Handle(), true);
             auto c = std::make_unique<Connection>();
+            c->generation = printer_.RestartCount();
             c->socket = std::move(accepted);
             c->link = std::make_unique<HostLink>(printer_);
             connections.push_back(std::move(c));

@@ -10,6 +10,7 @@
 #include "app/application_window.h"
 #include "app/main_window.h"
 #include "app/main_window_ids.h"
+#include "port/service/service_library_win32.h"
 
 namespace {
 
@@ -47,6 +48,7 @@ void ShowFailure(const char* text) {
 }  // namespace
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
+  qx::KeepCurrentFolderOutOfLibrarySearch();
   try {
     return Run(instance);
   } catch (const std::exception& e) {

@@ -15,6 +15,8 @@
 
 #ifdef _WIN32
 #include <io.h>
+
+#include "port/service/service_library_win32.h"
 #define QX_ISATTY _isatty
 #define QX_FILENO _fileno
 #else
@@ -26,6 +28,9 @@
 // Caught, so that the stack unwinds: a run that stopped services starts them again as
 // it goes (an exception leaving main may end the process without unwinding).
 int main(int argc, char** argv) try {
+#ifdef _WIN32
+  qx::KeepCurrentFolderOutOfLibrarySearch();
+#endif
   std::vector<std::string> args(argv + 1, argv + argc);
   // Set's restart wait takes 40 or 60 s; the program's own tests run it against a
   // simulated printer that restarts at once.

@@ -14,7 +14,6 @@
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
-#include <sys/select.h>
 #include <sys/socket.h>
 #include <unistd.h>
 #endif
@@ -185,6 +184,12 @@ int Shutdown(SocketHandle s) {
 }
 
 int WaitReadable(SocketHandle s, int timeoutMs) {
+#ifndef _WIN32
+  // poll: a descriptor number past FD_SETSIZE is as good as any.
+  pollfd fd{Native(s), POLLIN, 0};
+  const int ready = poll(&fd, 1, timeoutMs);
+  return ready < 0 ? -1 : ready;
+#else
   fd_set readable;
   FD_ZERO(&readable);
   FD_SET(Native(s), &readable);
@@ -193,6 +198,7 @@ int WaitReadable(SocketHandle s, int timeoutMs) {
   timeout.tv_usec = (timeoutMs % 1000) * 1000;
   const int result = select(static_cast<int>(Native(s)) + 1, &readable, nullptr, nullptr, &timeout);
   return result < 0 ? -1 : result;
+#endif
 }
 
 int WaitReadableAny(const SocketHandle* sockets, bool* readable, int count, int timeoutMs) {
@@ -285,13 +291,12 @@ std::vector<Ipv4Address> LocalIpv4Addresses(int limit) {
   }
   Shutdown(probe.Handle());
 #else
+  // The list here also holds an entry per link and the IPv6 addresses; the limit is
+  // on IPv4 addresses, as the Windows list holds nothing else.
   ifaddrs* list = nullptr;
   if (getifaddrs(&list) != 0) return result;
-  int looked = 0;
-  for (ifaddrs* entry = list; entry && looked < limit; entry = entry->ifa_next) {
-    if (!entry->ifa_addr) continue;
-    ++looked;
-    if (entry->ifa_addr->sa_family != AF_INET) continue;
+  for (ifaddrs* entry = list; entry && static_cast<int>(result.size()) < limit; entry = entry->ifa_next) {
+    if (!entry->ifa_addr || entry->ifa_addr->sa_family != AF_INET) continue;
     Ipv4Address address;
     std::memcpy(address.data(), &reinterpret_cast<const sockaddr_in*>(entry->ifa_addr)->sin_addr, 4);
     result.push_back(address);

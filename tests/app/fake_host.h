@@ -11,6 +11,14 @@
 
 namespace qx::test {
 
+// The line ShowMessage records for the box an exchange ends with: its three successes
+// with the information title and icon, every other text as an error.
+inline std::string BoxLine(const std::string& text) {
+  const bool error = text != MessageGetSucceeded && text != MessageSetSucceeded && text != MessagePrintSucceeded;
+  return std::string("box ") + (error ? TitleError : TitleInformation) +
+         (error ? " (error icon): " : " (information icon): ") + text;
+}
+
 class FakeHost : public MainWindowHost {
  public:
   std::int64_t now = 0;

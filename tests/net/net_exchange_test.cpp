@@ -17,9 +17,9 @@ namespace {
 
 class NetExchangeTest : public ::testing::Test {
  protected:
-  test::ShortNetTiming timing;
+  test::PacedClock netClock{test::NetClockSpeed};
   test::RealTimeHost host;
-  PortTable table{test::NetworkPorts(timing)};
+  PortTable table{test::NetworkPorts(netClock)};
   MainWindowLogic logic{table, host};
   std::unique_ptr<sim::SimulatedPrinter> printer;
 

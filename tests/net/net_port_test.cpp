@@ -9,10 +9,12 @@
 #include <atomic>
 #include <cstring>
 #include <functional>
+#include <future>
 #include <string>
 #include <vector>
 
 #include "net_test_support.h"
+#include "sim/engine/clock.h"
 #include "sim/engine/printer_engine.h"
 #include "sim/transport/simulated_printer.h"
 #include "support/memory_port.h"
@@ -41,7 +43,7 @@ class NetPortTest : public ::testing::Test {
     std::string error;
     printer = std::make_unique<sim::SimulatedPrinter>(options_);
     ASSERT_TRUE(printer->Start(&error)) << error;
-    port = std::make_unique<TQXNET>(KindNetwork, TQXNET::WindowSource{}, timing);
+    port = std::make_unique<TQXNET>(KindNetwork, TQXNET::WindowSource{}, netClock);
     const PortSettings settings = SettingsFor(address_);
     ASSERT_EQ(port->Configure(&settings), 1);
   }
@@ -87,7 +89,7 @@ class NetPortTest : public ::testing::Test {
   std::atomic<bool> hold{false};
   Ipv4Address address_;
   sim::SimulatedPrinterOptions options_;
-  test::ShortNetTiming timing;
+  test::PacedClock netClock{test::NetClockSpeed};
   std::unique_ptr<sim::SimulatedPrinter> printer;
   std::unique_ptr<TQXNET> port;
 };
@@ -107,7 +109,7 @@ TEST_F(NetPortOpenTest, ProbesThenConnectsAndOpensOnlyOnce) {
   EXPECT_EQ(opened, 1);
   EXPECT_EQ(Requests(), (std::vector<sim::Bytes>{sim::ZemakResponder::RequestBytes(ZemakRequest::QueryReady)}));
   EXPECT_TRUE(test::WaitUntil([&] { return printer->Tcp()->Accepted() == 1; }));
-  EXPECT_EQ(timing.SleptMs.load(), TQXNET::SettleMs);
+  EXPECT_EQ(netClock.SleptMs.load(), TQXNET::SettleMs);
 
   EXPECT_EQ(port->Open(), 1);  // already open: no probe, no new connection
   EXPECT_EQ(printer->Zemak().RequestsReceived(ZemakRequest::QueryReady), 1);
@@ -151,8 +153,9 @@ class NetPortNoUdpTest : public NetPortTest {
 };
 
 TEST_F(NetPortNoUdpTest, NoStatusAnswerFailsEvenWithAListener) {
+  const std::int64_t start = netClock.NowMilliseconds();
   EXPECT_EQ(port->Open(), 0);
-  EXPECT_EQ(timing.LastReplyWaitAsked.load(), 3000);
+  EXPECT_GE(netClock.NowMilliseconds() - start, TNetStatusChannel::ReplyWaitMs);
   EXPECT_EQ(port->IsOpen(), 0);
   EXPECT_EQ(port->GetHandle(), InvalidSocketHandle);
   EXPECT_FALSE(port->HasWorkers());
@@ -242,8 +245,8 @@ TEST_F(NetPortDataTest, CloseAndReopenStartWithEmptyQueues) {
 }
 
 TEST(NetPortSettings, ConfigureFormatsTheAddressAndBlockSizesAreBounded) {
-  test::ShortNetTiming timing;
-  TQXNET port(KindNetwork, {}, timing);
+  test::PacedClock netClock{test::NetClockSpeed};
+  TQXNET port(KindNetwork, {}, netClock);
   EXPECT_STREQ(port.AddressText(), "192.168.192.168");
   PortSettings settings = SettingsFor({10, 0, 0, 200});
   settings.SyncMode = 1;
@@ -311,25 +314,11 @@ TEST_F(NetStatusTest, SplitAndJoinedDatagramsAreParsedAsPackets) {
   // so the basic status event is set too (a later request resets it first).
   sim::DatagramFault joined;
   joined.Before = sim::ZemakResponder::Packet('q', 3, 0, 0x0000, 0, sim::Bytes(16, '\x05'));
-  joined.Before += "ZZEMAKq\x03\x00\x00\x20\x00\x00\x00\x01\x01";  // not a packet: the second Z only resets
+  // Not a packet ("not ready" if it were one): the second Z only resets.
+  joined.Before += sim::Bytes("ZZEMAKq\x03\x00\x00\x20\x00\x00\x00\x01\x01", 16);
   joined.Before += sim::ZemakResponder::Packet('q', 4, 0, 0x0020, 0, sim::Bytes(1, '\x01'));  // target 4: dropped
   printer->Zemak().SetFault(ZemakRequest::QueryReady, joined);
   EXPECT_EQ(Channel().QueryReady(), 1);
-}
-
-TEST_F(NetStatusTest, LateAnswerIsTakenForTheNextRequest) {
-  sim::DatagramFault late;
-  late.DelayMs = test::ShortNetTiming::ReplyRealMs + 300;
-  late.Data = sim::Bytes(1, '\x01');  // "not ready", so it can be told apart
-  late.Count = 1;
-  printer->Zemak().SetFault(ZemakRequest::QueryReady, late);
-  EXPECT_EQ(Channel().QueryReady(), -1);
-  // The late "not ready" arrives while the second request waits (or just before its
-  // own answer): either way it is dispatched as an answer to that request.
-  SleepMilliseconds(250);
-  const int second = Channel().QueryReady();
-  EXPECT_TRUE(second == 0 || second == 1);
-  EXPECT_EQ(printer->Zemak().RequestsReceived(ZemakRequest::QueryReady), 2);
 }
 
 TEST_F(NetStatusTest, EmptyAndOversizedRepliesKeepTheirLength) {
@@ -419,6 +408,102 @@ TEST_F(NetStatusTest, FailedIdentificationReturnsZero) {
   printer->Zemak().SetFault(ZemakRequest::QueryIdentity, failure);
   NetDeviceInfo info;
   EXPECT_EQ(port->GetDeviceInfo(&info), 0);
+}
+
+// The status channel and the simulated printer on one fake clock that only the test
+// moves: a request that gets no answer ends when the test moves the clock past its wait.
+class NetStatusFakeClockTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    sim::SimulatedPrinterOptions options;
+    options.Address = {127, 6, 1, 5};
+    options.Tcp = false;
+    options.TimeSource = &clock;
+    printer = std::make_unique<sim::SimulatedPrinter>(options);
+    std::string error;
+    ASSERT_TRUE(printer->Start(&error)) << error;
+    port = std::make_unique<TQXNET>(KindNetwork, TQXNET::WindowSource{}, clock);
+    const PortSettings settings = SettingsFor(options.Address);
+    ASSERT_EQ(port->Configure(&settings), 1);
+  }
+  void TearDown() override {
+    port.reset();
+    printer.reset();
+  }
+
+  int Received() const { return printer->Zemak().RequestsReceived(ZemakRequest::QueryReady); }
+
+  // QueryReady on a thread of its own. Once the printer has it, the clock moves by
+  // `advance`; an answer that does not come within a few real seconds ends as a
+  // time-out (the clock moves past the wait) rather than hanging the test.
+  int QueryReady(std::int64_t advance = 0) {
+    const int before = Received();
+    std::future<int> answer = std::async(std::launch::async, [this] { return port->StatusChannel()->QueryReady(); });
+    EXPECT_TRUE(test::WaitUntil([&] { return Received() > before; }));
+    if (advance > 0) clock.Advance(advance);
+    if (answer.wait_for(std::chrono::seconds(3)) != std::future_status::ready) {
+      clock.Advance(TNetStatusChannel::ReplyWaitMs);
+    }
+    return answer.get();
+  }
+
+  sim::FakeClock clock{1000};
+  std::unique_ptr<sim::SimulatedPrinter> printer;
+  std::unique_ptr<TQXNET> port;
+};
+
+// The answer to an earlier request that comes only after the next request of the same
+// kind was sent is that request's answer: the channel cannot tell them apart, and takes
+// the first answer that arrives after its own request went out.
+TEST_F(NetStatusFakeClockTest, ALateAnswerIsTakenAsTheNextRequestsAnswer) {
+  sim::DatagramFault late;
+  late.DelayMs = TNetStatusChannel::ReplyWaitMs + 500;
+  late.Data = sim::Bytes(1, '\x01');  // "not ready", so it can be told apart
+  late.Count = 1;
+  printer->Zemak().SetFault(ZemakRequest::QueryReady, late);
+  EXPECT_EQ(QueryReady(TNetStatusChannel::ReplyWaitMs), -1);
+  // The second request goes out before the late answer; both answers then come, the
+  // late one first (the printer answers in order).
+  EXPECT_EQ(QueryReady(500), 0);
+  // The second request's own answer was not taken; the next request starts afresh.
+  EXPECT_EQ(QueryReady(), 1);
+  EXPECT_EQ(Received(), 3);
+}
+
+// A packet announcing more data than it carries: the bytes of the sender's later
+// datagrams are not taken for its data.
+TEST_F(NetStatusFakeClockTest, AnAnswerAnnouncingMoreThanItCarriesSwallowsNoLaterAnswer) {
+  sim::DatagramFault longer;
+  longer.AnnouncedLength = 0xFFFF;
+  longer.Count = 1;
+  printer->Zemak().SetFault(ZemakRequest::QueryReady, longer);
+  EXPECT_EQ(QueryReady(TNetStatusChannel::ReplyWaitMs), -1);
+  for (int i = 0; i < 5; ++i) EXPECT_EQ(QueryReady(), 1) << i;
+}
+
+TEST_F(NetStatusFakeClockTest, ThePacketInProgressIsAbandonedAtTheMagicOrAfterASilence) {
+  // Behind the answer, in the same datagram, the start of a packet announcing 65535
+  // data bytes: the parser is left inside it.
+  sim::DatagramFault trailer;
+  trailer.After = sim::ZemakResponder::Packet('q', 3, 0, 0x0020, 0, sim::Bytes(1, '\0'));
+  trailer.After[12] = '\xFF';
+  trailer.After[13] = '\xFF';
+  trailer.Count = 1;
+  printer->Zemak().SetFault(ZemakRequest::QueryReady, trailer);
+  EXPECT_EQ(QueryReady(), 1);
+  // The next answer comes at once, at the start of its datagram.
+  EXPECT_EQ(QueryReady(), 1);
+
+  // Again, and the next answer comes behind a byte that is no magic, in the same
+  // datagram, after the sender was silent for the longest reply wait.
+  printer->Zemak().SetFault(ZemakRequest::QueryReady, trailer);
+  EXPECT_EQ(QueryReady(), 1);
+  sim::DatagramFault junkFirst;
+  junkFirst.Before = sim::Bytes(1, '\0');
+  junkFirst.Count = 1;
+  printer->Zemak().SetFault(ZemakRequest::QueryReady, junkFirst);
+  clock.Advance(TNetStatusChannel::PacketGapMs);
+  EXPECT_EQ(QueryReady(), 1);
 }
 
 class NetPortCycleTest : public NetPortTest {

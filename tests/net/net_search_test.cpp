@@ -110,6 +110,26 @@ TEST_F(SearchReplyTest, MalformedRepliesAreRejectedWithoutAnAddress) {
   }
 }
 
+// The length field against the datagram's size, on both sides of the byte boundaries:
+// only a field equal to the number of data bytes carried passes (a reply announcing 0,
+// or 0x0090 while carrying 400 bytes, is not a search reply).
+TEST(SearchReply, DataLengthMustEqualTheBytesCarried) {
+  for (int size : {0, 1, 4, 61, 62, 143, 144, 145, 255, 256, 257, 400, 498, 512, 4096}) {
+    std::string data(static_cast<std::size_t>(size), '\0');
+    if (size >= 4) data.replace(0, 4, "NX-L");
+    for (int announced : {size, 0, 0x90, size & 0xFF, size & 0xFF00, size + 1, size - 1, size + 256, size - 256}) {
+      if (announced < 0 || announced > 0xFFFF) continue;
+      const std::string datagram = Reply('p', 0, data, announced);
+      bool wellFormed = true;
+      const int result = CheckSearchReply(reinterpret_cast<const std::uint8_t*>(datagram.data()),
+                                          static_cast<int>(datagram.size()), &wellFormed);
+      const bool matches = announced == size;
+      EXPECT_EQ(wellFormed, matches) << size << " bytes announced as " << announced;
+      EXPECT_EQ(result, matches && size >= 4 ? 1 : 0) << size << " bytes announced as " << announced;
+    }
+  }
+}
+
 TEST(SearchReply, NoSocketsNoReply) {
   NetPrinterSearch search;
   char text[16] = "";

@@ -1,7 +1,7 @@
 #pragma once
 
-// Shortened waits for the network kind: a reply wait of 3000 ms really lasts
-// ReplyRealMs, and the mandated pauses are recorded and cut short.
+// The network kind on a fast clock: a reply wait of 3000 ms lasts 3000 / NetClockSpeed
+// real milliseconds, and the settle pauses pass at once (and are counted).
 
 #include <algorithm>
 #include <atomic>
@@ -14,33 +14,20 @@
 #include "port/port_table.h"
 #include "platform/time.h"
 #include "port/net/net_status_channel.h"
+#include "support/paced_clock.h"
 
 namespace qx::test {
 
-class ShortNetTiming : public NetTiming {
- public:
 #ifdef _WIN32
-  static constexpr int ReplyRealMs = 1000;  // Wine's loopback is slower to start
+inline constexpr int NetClockSpeed = 3;  // Wine's loopback is slower to start
 #else
-  static constexpr int ReplyRealMs = 400;
+inline constexpr int NetClockSpeed = 8;
 #endif
-  std::atomic<int> LastReplyWaitAsked{0};
-  std::atomic<long long> SleptMs{0};
 
-  void Sleep(int ms) override {
-    SleptMs += ms;
-    SleepMilliseconds(std::min(ms, 2));
-  }
-  int ReplyWaitMs(int ms) override {
-    LastReplyWaitAsked = ms;
-    return std::min(ms, ReplyRealMs);
-  }
-};
-
-// A port table whose network kind is the real one on `timing`; the other kinds never open.
-inline PortTable::PortFactory NetworkPorts(NetTiming& timing) {
-  return [&timing](int kind) -> std::unique_ptr<TQXCCC> {
-    if (kind == KindNetwork) return std::make_unique<TQXNET>(kind, TQXNET::WindowSource{}, timing);
+// A port table whose network kind is the real one on `clock`; the other kinds never open.
+inline PortTable::PortFactory NetworkPorts(Clock& clock) {
+  return [&clock](int kind) -> std::unique_ptr<TQXCCC> {
+    if (kind == KindNetwork) return std::make_unique<TQXNET>(kind, TQXNET::WindowSource{}, clock);
     return std::make_unique<TPlaceholderPort>(kind, kind);
   };
 }

@@ -29,13 +29,6 @@ using test::SimVendorUsbDriver;
 using test::UsbPrinter;
 using test::VendorDevice;
 
-std::string Box(const char* text) {
-  const bool error = std::string(text) != MessageGetSucceeded && std::string(text) != MessageSetSucceeded &&
-                     std::string(text) != MessagePrintSucceeded;
-  return std::string("box ") + (error ? TitleError : TitleInformation) +
-         (error ? " (error icon): " : " (information icon): ") + text;
-}
-
 enum class Exchange { Get, Set, Print };
 const char* Name(Exchange e) { return e == Exchange::Get ? "Get" : e == Exchange::Set ? "Set" : "Print Test"; }
 
@@ -138,7 +131,7 @@ TEST_F(ReliabilityFaults, ASilentPrinterIsNotRecognisedWithinOneByteLimit) {
     for (Exchange e : {Exchange::Get, Exchange::Set, Exchange::Print}) {
       const std::string what = std::string(Name(e)) + " on item " + std::to_string(item);
       const std::int64_t took = Run(item, e);
-      EXPECT_EQ(host.Boxes(), std::vector<std::string>{Box(MessageNotRecognised)}) << what;
+      EXPECT_EQ(host.Boxes(), std::vector<std::string>{test::BoxLine(MessageNotRecognised)}) << what;
       EXPECT_LE(took, OneReplyLimit) << what;
       ExpectCleanEnd(what);
     }
@@ -166,7 +159,7 @@ TEST_F(ReliabilityFaults, AHangUpInTheMiddleOfAReply) {
       hangUp.Count = 1;
       engine.SetFault(c.Command, hangUp);
       const std::int64_t took = Run(item, Exchange::Get);
-      EXPECT_EQ(host.Boxes(), std::vector<std::string>{Box(c.Message)}) << what;
+      EXPECT_EQ(host.Boxes(), std::vector<std::string>{test::BoxLine(c.Message)}) << what;
       EXPECT_LE(took, OneReplyLimit) << what;
       ExpectCleanEnd(what);
     }
@@ -175,7 +168,7 @@ TEST_F(ReliabilityFaults, AHangUpInTheMiddleOfAReply) {
   engine.ClearFaults();
   PlugInAgain();
   Run(VendorItem, Exchange::Get);
-  EXPECT_EQ(host.Boxes(), std::vector<std::string>{Box(MessageGetSucceeded)});
+  EXPECT_EQ(host.Boxes(), std::vector<std::string>{test::BoxLine(MessageGetSucceeded)});
 }
 
 TEST_F(ReliabilityFaults, ARestartLongerThanTheReopenAttempts) {
@@ -184,7 +177,7 @@ TEST_F(ReliabilityFaults, ARestartLongerThanTheReopenAttempts) {
   // does not open again.
   engine.SetRestartMs(60000);
   std::int64_t took = Run(VendorItem, Exchange::Set);
-  EXPECT_EQ(host.Boxes(), std::vector<std::string>{Box(MessageCannotOpen)});
+  EXPECT_EQ(host.Boxes(), std::vector<std::string>{test::BoxLine(MessageCannotOpen)});
   EXPECT_GE(took, 40000 + 12000);
   EXPECT_LE(took, 40000 + 12000 + OneReplyLimit);
   ExpectCleanEnd("vendor driver");
@@ -193,7 +186,7 @@ TEST_F(ReliabilityFaults, ARestartLongerThanTheReopenAttempts) {
   // opens at once and the query goes unanswered.
   host.now += 60000;
   took = Run(PrinterItem, Exchange::Set);
-  EXPECT_EQ(host.Boxes(), std::vector<std::string>{Box(MessageCannotGet)});
+  EXPECT_EQ(host.Boxes(), std::vector<std::string>{test::BoxLine(MessageCannotGet)});
   EXPECT_GE(took, 40000);
   EXPECT_LE(took, 40000 + 2 * OneReplyLimit);
   ExpectCleanEnd("printer class");
@@ -219,7 +212,7 @@ TEST_F(ReliabilityFaults, ADevicePulledOutDuringAnExchange) {
     logic.GetButtonClick();
     host.onPeek = nullptr;
     const char* expected = item == VendorItem ? MessageNotRecognised : MessageCannotSend;
-    EXPECT_EQ(host.Boxes(), std::vector<std::string>{Box(expected)}) << what;
+    EXPECT_EQ(host.Boxes(), std::vector<std::string>{test::BoxLine(expected)}) << what;
     EXPECT_LE(host.now - start, OneReplyLimit) << what;
     ExpectCleanEnd(what);
 
@@ -230,19 +223,19 @@ TEST_F(ReliabilityFaults, ADevicePulledOutDuringAnExchange) {
     host.onProcessMessages = [&] { SetPresent(item, false); };
     logic.SetButtonClick();
     host.onProcessMessages = nullptr;
-    EXPECT_EQ(host.Boxes(), std::vector<std::string>{Box(MessageCannotOpen)}) << what;
+    EXPECT_EQ(host.Boxes(), std::vector<std::string>{test::BoxLine(MessageCannotOpen)}) << what;
     ExpectCleanEnd(what);
 
     // Not there at all.
     Run(item, Exchange::Print);
-    EXPECT_EQ(host.Boxes(), std::vector<std::string>{Box(MessageCannotOpen)}) << what;
+    EXPECT_EQ(host.Boxes(), std::vector<std::string>{test::BoxLine(MessageCannotOpen)}) << what;
     ExpectCleanEnd(what);
 
     // Plugged in again: the next exchange works.
     SetPresent(item, true);
     host.now += 60000;
     Run(item, Exchange::Get);
-    EXPECT_EQ(host.Boxes(), std::vector<std::string>{Box(MessageGetSucceeded)}) << what;
+    EXPECT_EQ(host.Boxes(), std::vector<std::string>{test::BoxLine(MessageGetSucceeded)}) << what;
   }
 }
 

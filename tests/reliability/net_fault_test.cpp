@@ -21,9 +21,9 @@ std::string ErrorBox(const char* text) { return std::string("box Error (error ic
 
 class ReliabilityNetFaults : public ::testing::Test {
  protected:
-  test::ShortNetTiming timing;
+  test::PacedClock netClock{test::NetClockSpeed};
   test::RealTimeHost host;
-  PortTable table{test::NetworkPorts(timing)};
+  PortTable table{test::NetworkPorts(netClock)};
   MainWindowLogic logic{table, host};
   std::unique_ptr<sim::SimulatedPrinter> printer;
 

@@ -169,9 +169,9 @@ const std::string GetSucceeded = "box Information (information icon): " + std::s
 
 class ReliabilityNetUdpFaults : public ::testing::Test {
  protected:
-  test::ShortNetTiming timing;
+  test::PacedClock netClock{test::NetClockSpeed};
   test::RealTimeHost host;
-  PortTable table{test::NetworkPorts(timing)};
+  PortTable table{test::NetworkPorts(netClock)};
   MainWindowLogic logic{table, host};
   std::unique_ptr<sim::SimulatedPrinter> printer;
   std::unique_ptr<FaultyZemakWire> wire;
@@ -204,7 +204,7 @@ class ReliabilityNetUdpFaults : public ::testing::Test {
 
   // The status channel's own answers, on a port of its own.
   void ExpectStatusAnswers() {
-    TQXNET port(KindNetwork, TQXNET::WindowSource{}, timing);
+    TQXNET port(KindNetwork, TQXNET::WindowSource{}, netClock);
     PortSettings settings{};
     std::copy(PrinterAddress.begin(), PrinterAddress.end(), settings.IpAddress);
     port.Configure(&settings);

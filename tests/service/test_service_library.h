@@ -34,7 +34,7 @@ int SendReceive(SvcHandle handle, const void* data, uint32_t length, uint32_t* s
 int Ioctl(SvcHandle handle, uint32_t code, const void* input, uint32_t inputLength, void* output,
           uint32_t outputSize, uint32_t* outputLength);
 int RegisterCallback(SvcHandle handle, uint32_t event, SvcDataCallback callback, uintptr_t context);
-int UnRegisterCallback(SvcHandle handle, uint32_t event);
+void UnRegisterCallback(void);
 }
 #endif
 
@@ -53,10 +53,11 @@ struct ZemakControls {
   decltype(&ZemakTestStartFlood) StartFlood = nullptr;
   decltype(&ZemakTestStopFlood) StopFlood = nullptr;
   decltype(&ZemakTestFloodCalls) FloodCalls = nullptr;
+  decltype(&ZemakTestDeliver) Deliver = nullptr;
 
   bool Complete() const {
     return Reset && SetBackend && SetFaults && SetPortList && SetProperty && CallLog && ClearCallLog &&
-           OpenConnections && WaitIdle && StartFlood && StopFlood && FloodCalls;
+           OpenConnections && WaitIdle && StartFlood && StopFlood && FloodCalls && Deliver;
   }
 };
 
@@ -85,6 +86,7 @@ inline const ZemakControls& Zemak() {
     FetchControl(module, "ZemakTestStartFlood", c.StartFlood);
     FetchControl(module, "ZemakTestStopFlood", c.StopFlood);
     FetchControl(module, "ZemakTestFloodCalls", c.FloodCalls);
+    FetchControl(module, "ZemakTestDeliver", c.Deliver);
     return c;
   }();
   return controls;
@@ -98,6 +100,7 @@ inline const ZemakControls& Zemak() {
       &ZemakTestReset,        &ZemakTestSetBackend,  &ZemakTestSetFaults, &ZemakTestSetPortList,
       &ZemakTestSetProperty,  &ZemakTestCallLog,     &ZemakTestClearCallLog, &ZemakTestOpenConnections,
       &ZemakTestWaitIdle,     &ZemakTestStartFlood,  &ZemakTestStopFlood, &ZemakTestFloodCalls,
+      &ZemakTestDeliver,
   };
   return controls;
 }

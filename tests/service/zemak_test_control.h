@@ -51,6 +51,7 @@ typedef struct ZemakTestBackend {
 #define ZEMAK_TEST_REFUSE_LOCK 2u  // every "Lock" fails
 #define ZEMAK_TEST_FAIL_LIST 4u    // SVC_IOCTL_LIST_PORTS fails
 #define ZEMAK_TEST_FAIL_SEND 8u    // "SendReceive" fails after reporting half the bytes sent
+#define ZEMAK_TEST_OVERCOUNT_SEND 16u  // "SendReceive" reports 100 bytes more sent than it was given
 
 // Closes every connection (the delivery thread stops), stops a flood, and forgets the
 // backend, faults, port list, properties and call log; handles count from 1 again.
@@ -73,11 +74,14 @@ ZEMAK_TEST_EXPORT uint32_t ZemakTestOpenConnections(void);
 // returned. 1 when that is so, 0 on time-out.
 ZEMAK_TEST_EXPORT int ZemakTestWaitIdle(uint32_t timeoutMs);
 // A misbehaving library: a thread of its own calls the most recently registered data
-// callback with these bytes over and over, also after UnRegisterCallback and Close,
-// until ZemakTestStopFlood.
+// callback, with the connection and context it was registered for, with these bytes
+// over and over, also after that connection was closed, until ZemakTestStopFlood.
 ZEMAK_TEST_EXPORT void ZemakTestStartFlood(const void* data, uint32_t length);
 ZEMAK_TEST_EXPORT void ZemakTestStopFlood(void);
 ZEMAK_TEST_EXPORT uint64_t ZemakTestFloodCalls(void);
+// Calls the most recently registered data callback once, on the caller's thread, as
+// if connection `handle` had received the bytes. 0 when there was a callback to call.
+ZEMAK_TEST_EXPORT int ZemakTestDeliver(uint32_t handle, const void* data, uint32_t length);
 
 #ifdef __cplusplus
 }  // extern "C"

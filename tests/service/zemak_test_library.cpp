@@ -27,7 +27,9 @@ ZEMAK_TEST_EXPORT int SendReceive(SvcHandle handle, const void* data, uint32_t l
 ZEMAK_TEST_EXPORT int Ioctl(SvcHandle handle, uint32_t code, const void* input, uint32_t inputLength, void* output,
                             uint32_t outputSize, uint32_t* outputLength);
 ZEMAK_TEST_EXPORT int RegisterCallback(SvcHandle handle, uint32_t event, SvcDataCallback callback, uintptr_t context);
-ZEMAK_TEST_EXPORT int UnRegisterCallback(SvcHandle handle, uint32_t event);
+// The vendor's library has it, but how it is called is not known: this one takes
+// nothing and only writes the call to the log, where no test should find it.
+ZEMAK_TEST_EXPORT void UnRegisterCallback(void);
 }
 
 // The definitions must match the shared header's entry point types exactly.
@@ -38,7 +40,7 @@ static_assert(std::is_same_v<decltype(&Unlock), SvcUnlockFn>);
 static_assert(std::is_same_v<decltype(&SendReceive), SvcSendReceiveFn>);
 static_assert(std::is_same_v<decltype(&Ioctl), SvcIoctlFn>);
 static_assert(std::is_same_v<decltype(&RegisterCallback), SvcRegisterCallbackFn>);
-static_assert(std::is_same_v<decltype(&UnRegisterCallback), SvcUnRegisterCallbackFn>);
+static_assert(std::is_same_v<decltype(&UnRegisterCallback), SvcUnknownEntry>);
 
 namespace {
 
@@ -56,6 +58,7 @@ enum Failure : int {
   SendFailed = 8,
   NotTaken = 9,
   NoSuchEvent = 10,
+  NoCallback = 11,
 };
 
 enum class Type { List, Port, Property };
@@ -86,6 +89,8 @@ struct State {
   bool StopDelivery = false;
 
   SvcDataCallback LastCallback = nullptr;
+  SvcHandle LastCallbackHandle = 0;
+  uintptr_t LastCallbackContext = 0;
   std::thread* Flood = nullptr;
   std::atomic<bool> StopFlood{false};
   std::atomic<uint64_t> FloodCalls{0};
@@ -158,7 +163,7 @@ void DeliveryLoop() {
     bool delivered = false;
     for (auto& [handle, c] : s.Connections) {
       if (c.Callback == nullptr || !IsDue(s, c)) continue;
-      // Close and UnRegisterCallback wait while this is set, so the entry stays.
+      // Close waits while this is set, so the entry stays.
       c.Delivering = true;
       const SvcDataCallback callback = c.Callback;
       const uintptr_t context = c.Context;
@@ -326,6 +331,10 @@ int SendReceive(SvcHandle handle, const void* data, uint32_t length, uint32_t* s
     if (sent != nullptr) *sent = length / 2;
     return SendFailed;
   }
+  if (s.Faults & ZEMAK_TEST_OVERCOUNT_SEND) {
+    if (sent != nullptr) *sent = length + 100;
+    return 0;
+  }
   void* link = it->second.Link;
   const ZemakTestBackend backend = s.Backend;
   const bool hasBackend = s.HasBackend && link != nullptr;
@@ -395,21 +404,16 @@ int RegisterCallback(SvcHandle handle, uint32_t event, SvcDataCallback callback,
   it->second.Callback = callback;
   it->second.Context = context;
   s.LastCallback = callback;
+  s.LastCallbackHandle = handle;
+  s.LastCallbackContext = context;
   StartDelivery(s);
   return 0;
 }
 
-int UnRegisterCallback(SvcHandle handle, uint32_t event) {
+void UnRegisterCallback(void) {
   State& s = S();
-  std::unique_lock lock(s.Lock);
-  Record(s, Format("UnRegisterCallback %u 0x%X", handle, event));
-  // Once this returns, the callback is not running and will not be called again.
-  WaitNotDelivering(s, lock, handle);
-  auto it = s.Connections.find(handle);
-  if (it == s.Connections.end()) return NoSuchHandle;
-  if (event != SVC_EVENT_DATA) return NoSuchEvent;
-  it->second.Callback = nullptr;
-  return 0;
+  std::lock_guard lock(s.Lock);
+  Record(s, "UnRegisterCallback");
 }
 
 void ZemakTestReset(void) {
@@ -434,6 +438,8 @@ void ZemakTestReset(void) {
   s.Properties.clear();
   s.Calls.clear();
   s.LastCallback = nullptr;
+  s.LastCallbackHandle = 0;
+  s.LastCallbackContext = 0;
   s.FloodCalls = 0;
 }
 
@@ -511,6 +517,8 @@ void ZemakTestStartFlood(const void* data, uint32_t length) {
   s.StopFlood = false;
   s.Flood = new std::thread([&s] {
     SvcDataCallback callback = nullptr;
+    SvcHandle handle = 0;
+    uintptr_t context = 0;
     std::string data;
     {
       std::lock_guard lock(s.Lock);
@@ -520,14 +528,16 @@ void ZemakTestStartFlood(const void* data, uint32_t length) {
       {
         std::lock_guard lock(s.Lock);
         callback = s.LastCallback;
+        handle = s.LastCallbackHandle;
+        context = s.LastCallbackContext;
       }
       if (callback == nullptr) {
         std::this_thread::sleep_for(1ms);
         continue;
       }
-      // Not under the library's lock, and regardless of registration: a library that
-      // keeps calling after it was told to stop.
-      callback(0, 0, data.data(), static_cast<uint32_t>(data.size()));
+      // Not under the library's lock, and regardless of the connection's state: a
+      // library that keeps calling after the connection was closed.
+      callback(handle, context, data.data(), static_cast<uint32_t>(data.size()));
       ++s.FloodCalls;
       std::this_thread::yield();
     }
@@ -537,5 +547,19 @@ void ZemakTestStartFlood(const void* data, uint32_t length) {
 void ZemakTestStopFlood(void) { StopFloodThread(S()); }
 
 uint64_t ZemakTestFloodCalls(void) { return S().FloodCalls.load(); }
+
+int ZemakTestDeliver(SvcHandle handle, const void* data, uint32_t length) {
+  SvcDataCallback callback = nullptr;
+  uintptr_t context = 0;
+  {
+    State& s = S();
+    std::lock_guard lock(s.Lock);
+    callback = s.LastCallback;
+    context = s.LastCallbackContext;
+  }
+  if (callback == nullptr) return NoCallback;
+  callback(handle, context, data, length);
+  return 0;
+}
 
 }  // extern "C"

@@ -81,11 +81,11 @@ class TQXNET::TTcpRecvThread final : public TRecvThread {
   SocketHandle socket_;
 };
 
-TQXNET::TQXNET(int portId, WindowSource socketWindow, NetTiming& timing)
-    : TQueuedPort(portId, KindNetwork, 1024, 1024), socketWindow_(std::move(socketWindow)), timing_(timing) {
+TQXNET::TQXNET(int portId, WindowSource socketWindow, Clock& clock)
+    : TQueuedPort(portId, KindNetwork, 1024, 1024), socketWindow_(std::move(socketWindow)), clock_(clock) {
   library_ = std::make_unique<SocketLibrary>(0x0101);
   if (library_->Started() && library_->Version() == 0x0101) {
-    statusChannel_ = std::make_unique<TNetStatusChannel>(*this, timing_);
+    statusChannel_ = std::make_unique<TNetStatusChannel>(*this, clock_);
     statusChannel_->SetAddress(addressText_);
   }
 }
@@ -120,7 +120,7 @@ int TQXNET::Open() {
   StartWorkers(std::make_unique<TTcpSendThread>(*this, handle), std::make_unique<TTcpRecvThread>(*this, handle));
   Opened = 1;
   TQXCCC::NotifyOpened();
-  timing_.Sleep(SettleMs);
+  clock_.SleepMilliseconds(SettleMs);
   return 1;
 }
 
@@ -146,7 +146,7 @@ int TQXNET::Close() {
     if (s != InvalidSocketHandle) CloseSocket(s);
     return 1;
   }
-  timing_.Sleep(SettleMs);
+  clock_.SleepMilliseconds(SettleMs);
   try {
     ClearInput();
     ClearOutput();

@@ -25,7 +25,8 @@ class TQXNET : public TQueuedPort, public SocketNotifyTarget {
   // when there is none.
   using WindowSource = std::function<void*()>;
 
-  explicit TQXNET(int portId, WindowSource socketWindow = {}, NetTiming& timing = RealNetTiming());
+  // `clock` times the pauses and the status channel's waits, and outlives the port.
+  explicit TQXNET(int portId, WindowSource socketWindow = {}, Clock& clock = SystemClock());
   ~TQXNET() override;
 
   int Open() override;
@@ -64,7 +65,7 @@ class TQXNET : public TQueuedPort, public SocketNotifyTarget {
   void* SocketWindow() const { return socketWindow_ ? socketWindow_() : nullptr; }
 
   WindowSource socketWindow_;
-  NetTiming& timing_;
+  Clock& clock_;
   std::unique_ptr<SocketLibrary> library_;
   std::atomic<SocketHandle> socket_{InvalidSocketHandle};
   char addressText_[16] = "192.168.192.168";

@@ -26,18 +26,18 @@ int CheckSearchReply(const std::uint8_t* bytes, int n, bool* wellFormed) {
   if (wellFormed) *wellFormed = false;
   if (n < ZemakHeaderSize) return 0;
   const unsigned dataLength = static_cast<unsigned>(n - ZemakHeaderSize);
-  for (int i = 0; i < ZemakHeaderSize; ++i) {
+  for (int i = 0; i < ZemakHeaderSize - 2; ++i) {
     const std::uint8_t got = bytes[i];
     const std::uint8_t want = SearchPacket[i];
     if (got == want) continue;
     if (i == 5 && got == want + 0x20) continue;
     if (i == 10 && (got == 0x00 || got == 0xE0)) continue;
-    if (i == 12 && got == ((dataLength >> 8) & 0xFF)) continue;
-    if (i == 13 && got == (dataLength & 0xFF)) continue;
     return 0;
   }
-  // A length the two bytes cannot hold never matches them.
-  if (dataLength > 0xFFFF) return 0;
+  // The length field as one number: compared byte by byte against the request's zeros,
+  // a zero byte would pass whatever the datagram's size.
+  const unsigned announced = static_cast<unsigned>(bytes[12]) << 8 | bytes[13];
+  if (announced != dataLength) return 0;
   if (wellFormed) *wellFormed = true;
   const std::uint8_t* data = bytes + ZemakHeaderSize;
   if (bytes[10] == 0x00) {

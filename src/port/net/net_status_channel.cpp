@@ -1,5 +1,6 @@
 #include "port/net/net_status_channel.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
@@ -9,13 +10,6 @@
 #include "port/qxccc.h"
 
 namespace qx {
-
-void NetTiming::Sleep(int ms) { SleepMilliseconds(ms); }
-
-NetTiming& RealNetTiming() {
-  static NetTiming timing;  // stateless
-  return timing;
-}
 
 namespace {
 
@@ -144,7 +138,7 @@ class TNetStatusChannel::TUdpRecvThread final : public TCommThread {
         if (n < 0 || !Stopping()) SleepMilliseconds(1);
         continue;
       }
-      ZemakParser& parser = ParserFor(from);
+      ZemakParser& parser = ParserFor(from, n >= 5 && std::memcmp(buffer.data(), "ZEMAK", 5) == 0);
       for (int i = 0; i < n; ++i) {
         if (parser.Feed(buffer[i])) channel_.Dispatch(parser.Current());
       }
@@ -155,24 +149,30 @@ class TNetStatusChannel::TUdpRecvThread final : public TCommThread {
  private:
   // A parser per sender: a packet another sender cut short (or garbage that ends
   // looking like one) must not swallow the printer's answer that follows. A packet the
-  // printer itself splits over datagrams still carries over. Senders past the limit
+  // printer itself splits over datagrams still carries over, but one that announces
+  // more data than it carries must not swallow that sender's later packets either: the
+  // parser starts afresh when a datagram begins with the magic while a packet is in
+  // progress, or when the sender was silent for PacketGapMs. Senders past the limit
   // take the place of the one heard from longest ago.
-  ZemakParser& ParserFor(const Ipv4Endpoint& from) {
+  ZemakParser& ParserFor(const Ipv4Endpoint& from, bool beginsWithMagic) {
+    const std::int64_t now = channel_.clock_.NowMilliseconds();
     for (Sender& s : senders_) {
       if (s.From.Address == from.Address && s.From.Port == from.Port) {
+        if (s.Parser.State() != 0 && (beginsWithMagic || now - s.HeardAtMs >= PacketGapMs)) s.Parser.Restart();
         s.LastHeard = ++heard_;
+        s.HeardAtMs = now;
         return s.Parser;
       }
     }
     if (senders_.size() < MaxSenders) {
-      senders_.push_back(Sender{from, ZemakParser{}, ++heard_});
+      senders_.push_back(Sender{from, ZemakParser{}, ++heard_, now});
       return senders_.back().Parser;
     }
     Sender* oldest = &senders_.front();
     for (Sender& s : senders_) {
       if (s.LastHeard < oldest->LastHeard) oldest = &s;
     }
-    *oldest = Sender{from, ZemakParser{}, ++heard_};
+    *oldest = Sender{from, ZemakParser{}, ++heard_, now};
     return oldest->Parser;
   }
 
@@ -180,6 +180,7 @@ class TNetStatusChannel::TUdpRecvThread final : public TCommThread {
     Ipv4Endpoint From;
     ZemakParser Parser;
     std::uint64_t LastHeard = 0;
+    std::int64_t HeardAtMs = 0;
   };
   static constexpr int PollMs = 100;
   static constexpr int MaxDatagram = 65536;
@@ -191,8 +192,7 @@ class TNetStatusChannel::TUdpRecvThread final : public TCommThread {
 
 // ---- channel ----
 
-TNetStatusChannel::TNetStatusChannel(TQXCCC& owner, NetTiming& timing)
-    : timing_(timing), socket_(qx::Socket::Udp()) {
+TNetStatusChannel::TNetStatusChannel(TQXCCC& owner, Clock& clock) : clock_(clock), socket_(qx::Socket::Udp()) {
   ListingOutput = [](const std::string& line) {
     std::fputs(line.c_str(), stdout);
     std::fflush(stdout);
@@ -249,12 +249,17 @@ bool TNetStatusChannel::Request(int number, const std::uint8_t* bytes, int lengt
     slots_[number].clear();
     events_[number] = false;
   }
+  // The wait counts from the send.
+  const std::int64_t deadline = clock_.NowMilliseconds() + ReplyWaitMs;
   UnicastSend(bytes, length);
   std::unique_lock lock(lock_);
-  const auto deadline =
-      std::chrono::steady_clock::now() + std::chrono::milliseconds(timing_.ReplyWaitMs(ReplyWaitMs));
   for (;;) {
-    if (!signal_.wait_until(lock, deadline, [&] { return events_[number]; })) return false;
+    // The wait is measured on the clock; the worker's signal ends it at once.
+    while (!events_[number]) {
+      const std::int64_t left = deadline - clock_.NowMilliseconds();
+      if (left <= 0) return false;
+      signal_.wait_for(lock, std::chrono::milliseconds(std::min<std::int64_t>(left, WaitSliceMs)));
+    }
     // Copied under the lock, from the answers to this request number alone.
     std::deque<Slot>& queue = slots_[number];
     const Slot slot = queue.front();
@@ -395,7 +400,7 @@ int TNetStatusChannel::Identify(NetDeviceInfo& info) {
 int TNetStatusChannel::ListPrinters() {
   listingActive_ = 1;
   BroadcastSend(SearchPacket.data(), ZemakHeaderSize);
-  timing_.Sleep(ReplyWaitMs);
+  clock_.SleepMilliseconds(ReplyWaitMs);
   listingActive_ = 0;
   return 1;
 }

@@ -13,6 +13,7 @@
 #include <mutex>
 #include <string>
 
+#include "platform/clock.h"
 #include "platform/sockets.h"
 #include "port/comm_thread.h"
 #include "port/net/net_protocol.h"
@@ -32,17 +33,6 @@ struct NetDeviceInfo {
   std::string ModelCode;
 };
 
-// The waits and pauses of the network kind. Tests shorten them; the program uses the
-// real ones.
-class NetTiming {
- public:
-  virtual ~NetTiming() = default;
-  virtual void Sleep(int ms);
-  // How long a wait for a reply that may take `ms` really waits.
-  virtual int ReplyWaitMs(int ms) { return ms; }
-};
-NetTiming& RealNetTiming();
-
 // The byte-by-byte reply parser. Its state carries over from one datagram to the next.
 class ZemakParser {
  public:
@@ -58,6 +48,8 @@ class ZemakParser {
 
   // True when this byte completed a packet (then Current() is that packet).
   bool Feed(std::uint8_t byte);
+  // Abandons a packet in progress: the next byte is looked at as a possible start.
+  void Restart() { state_ = 0; }
   // The packet the parser works on or last completed.
   const Packet& Current() const { return packet_; }
   int State() const { return state_; }
@@ -73,8 +65,9 @@ class ZemakParser {
 
 class TNetStatusChannel {
  public:
-  // `owner` is the network port (the worker's owner); `timing` outlives the channel.
-  TNetStatusChannel(TQXCCC& owner, NetTiming& timing);
+  // `owner` is the network port (the worker's owner); `clock` times the waits for
+  // replies, the listing and the senders' silences, and outlives the channel.
+  TNetStatusChannel(TQXCCC& owner, Clock& clock);
   TNetStatusChannel(const TNetStatusChannel&) = delete;
   TNetStatusChannel& operator=(const TNetStatusChannel&) = delete;
   ~TNetStatusChannel();
@@ -108,6 +101,11 @@ class TNetStatusChannel {
 
   SocketHandle Handle() const { return socket_.Handle(); }
   static constexpr int ReplyWaitMs = 3000;
+  // A sender silent this long in the middle of a packet will not finish it: no request
+  // waits longer for an answer.
+  static constexpr int PacketGapMs = ReplyWaitMs;
+  // The longest a waiting request goes without looking at the clock.
+  static constexpr int WaitSliceMs = 10;
 
  private:
   class TUdpRecvThread;
@@ -125,7 +123,7 @@ class TNetStatusChannel {
   // Called by the worker after each datagram while a listing runs.
   void ListIfQualifies(const ZemakParser::Packet& packet, const Ipv4Endpoint& from);
 
-  NetTiming& timing_;
+  Clock& clock_;
   qx::Socket socket_;
   mutable std::mutex lock_;  // guards the address, the events and the slot
   std::condition_variable signal_;

@@ -21,8 +21,8 @@
 //   "Ioctl"              (handle, code, input, input length, output, output size,
 //                         out output length)
 //   "RegisterCallback"   (handle, event, callback, context)
-//   "UnRegisterCallback" (handle, event): after it returns the callback is not called
-//                         again for that handle and event
+//   "UnRegisterCallback" arguments not known: fetched, never called (the port stops
+//                         taking callbacks on its own side)
 
 #include <stdint.h>
 
@@ -48,7 +48,8 @@ typedef int (*SvcSendReceiveFn)(SvcHandle handle, const void* data, uint32_t len
 typedef int (*SvcIoctlFn)(SvcHandle handle, uint32_t code, const void* input, uint32_t inputLength, void* output,
                           uint32_t outputSize, uint32_t* outputLength);
 typedef int (*SvcRegisterCallbackFn)(SvcHandle handle, uint32_t event, SvcDataCallback callback, uintptr_t context);
-typedef int (*SvcUnRegisterCallbackFn)(SvcHandle handle, uint32_t event);
+// An entry point whose arguments are not known; never to be called.
+typedef void (*SvcUnknownEntry)(void);
 
 // Event and control codes.
 #define SVC_EVENT_DATA 0x60002u

@@ -14,7 +14,7 @@ struct ServiceEntryPoints {
   SvcSendReceiveFn SendReceive = nullptr;
   SvcIoctlFn Ioctl = nullptr;
   SvcRegisterCallbackFn RegisterCallback = nullptr;
-  SvcUnRegisterCallbackFn UnRegisterCallback = nullptr;
+  SvcUnknownEntry UnRegisterCallback = nullptr;
 };
 
 // A loaded client library: its entry points stay valid while the object lives, and it

@@ -74,4 +74,16 @@ std::unique_ptr<ServiceLibrary> LoadServiceLibrary(ModuleLoader& loader) {
   return std::make_unique<Win32ServiceLibrary>(module);
 }
 
+void KeepCurrentFolderOutOfLibrarySearch() {
+  // Any folder set here takes the current folder's place in the search. An empty text
+  // would do on Windows, but Wine takes it for none set; the program's own folder,
+  // searched first anyway, does on both.
+  wchar_t path[MAX_PATH] = {};
+  const DWORD length = GetModuleFileNameW(nullptr, path, MAX_PATH);
+  std::wstring folder(path, length < MAX_PATH ? length : 0);
+  const std::size_t slash = folder.find_last_of(L"\\/");
+  folder = slash == std::wstring::npos ? std::wstring() : folder.substr(0, slash);
+  SetDllDirectoryW(folder.c_str());
+}
+
 }  // namespace qx

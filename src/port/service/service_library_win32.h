@@ -43,5 +43,11 @@ class Win32ServiceLibrary final : public ServiceLibrary {
 // folder (FallbackLibraryPath); null when neither loads.
 std::unique_ptr<ServiceLibrary> LoadServiceLibrary(ModuleLoader& loader = SystemModuleLoader());
 
+// Takes the current folder out of the DLL search for the rest of the process. The
+// programs run as an administrator: a "ZemakPH.dll" in whatever folder they were
+// started from must not be loaded. The application and system folders (and PATH) are
+// still searched. Called first thing by each program.
+void KeepCurrentFolderOutOfLibrarySearch();
+
 }  // namespace qx
 #endif

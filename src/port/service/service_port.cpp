@@ -9,13 +9,14 @@ namespace qx {
 
 namespace {
 
-// The port that receives the service's data callbacks, and the lock that every
-// callback holds while it reaches that port.
+// The port that receives the service's data callbacks with its connection, and the
+// lock that every callback holds while it reaches that port.
 std::mutex& ReceiverLock() {
   static std::mutex lock;
   return lock;
 }
 TQXPH* receiver = nullptr;
+SvcHandle receiverConnection = 0;
 
 const SvcChar* Url(const WideText& text) { return text.c_str(); }
 
@@ -33,19 +34,24 @@ TQXPH::~TQXPH() {
   library_.reset();
 }
 
-void TQXPH::Attach() {
+void TQXPH::Attach(SvcHandle connection) {
   std::lock_guard lock(ReceiverLock());
   receiver = this;
+  receiverConnection = connection;
 }
 
 void TQXPH::Detach() {
   std::lock_guard lock(ReceiverLock());
-  if (receiver == this) receiver = nullptr;
+  if (receiver == this) {
+    receiver = nullptr;
+    receiverConnection = 0;
+  }
 }
 
-void TQXPH::OnServiceData(SvcHandle, std::uintptr_t, const void* data, std::uint32_t length) {
+void TQXPH::OnServiceData(SvcHandle connection, std::uintptr_t, const void* data, std::uint32_t length) {
   std::lock_guard lock(ReceiverLock());
-  if (receiver != nullptr) receiver->Deliver(data, length);
+  // A connection closed earlier (or another client's) may still be delivering.
+  if (receiver != nullptr && connection == receiverConnection) receiver->Deliver(data, length);
 }
 
 void TQXPH::Deliver(const void* data, std::uint32_t length) {
@@ -116,9 +122,8 @@ int TQXPH::Open() {
     return 0;
   }
   if (entry_.RegisterCallback != nullptr) {
-    Attach();
+    Attach(serviceHandle_);
     entry_.RegisterCallback(serviceHandle_, SVC_EVENT_DATA, &TQXPH::OnServiceData, 0);
-    callbackRegistered_ = true;
   }
   if (entry_.Ioctl != nullptr) {
     // One 4-byte little-endian value.
@@ -141,8 +146,9 @@ int TQXPH::Write(int, const char* data, int length, int* written) {
   std::uint32_t received = 0;
   const int result = entry_.SendReceive(serviceHandle_, data, static_cast<std::uint32_t>(length), &sent, 0, timeout,
                                         receive, 0, &received);
-  // The count is whatever the library reported, also on failure.
-  if (written) *written = static_cast<int>(sent);
+  // The count is what the library reported, also on failure, but never more than was
+  // handed to it.
+  if (written) *written = static_cast<int>(std::min(sent, static_cast<std::uint32_t>(length)));
   return result == 0 ? 1 : 0;
 }
 
@@ -162,25 +168,17 @@ int TQXPH::Read(void* buffer, int length, int* got) {
 int TQXPH::Close() {
   // First of all: no callback may reach this port once the connection goes.
   Detach();
-  if (entry_.Close == nullptr || entry_.Unlock == nullptr) {
-    opened_ = 0;
-    serviceHandle_ = 0;
-    callbackRegistered_ = false;
-    return 0;
+  // Without "Unlock" the close still fails, but the connection is closed all the same:
+  // left open it would hold the port, and the next Open could not lock it.
+  const bool complete = entry_.Close != nullptr && entry_.Unlock != nullptr;
+  int closed = 0;
+  if (serviceHandle_ != 0 && entry_.Close != nullptr) {
+    if (entry_.Unlock != nullptr) entry_.Unlock(serviceHandle_);
+    closed = entry_.Close(serviceHandle_);
   }
-  if (serviceHandle_ == 0) {
-    opened_ = 0;
-    return 1;
-  }
-  if (callbackRegistered_ && entry_.UnRegisterCallback != nullptr) {
-    entry_.UnRegisterCallback(serviceHandle_, SVC_EVENT_DATA);
-  }
-  callbackRegistered_ = false;
-  entry_.Unlock(serviceHandle_);
-  const int closed = entry_.Close(serviceHandle_);
   opened_ = 0;
   serviceHandle_ = 0;
-  return closed == 0 ? 1 : 0;
+  return complete && closed == 0 ? 1 : 0;
 }
 
 void TQXPH::Print(std::string_view text) {

@@ -16,12 +16,14 @@ namespace qx {
 // the library's send call, and receives through the callback into its receive queue.
 //
 // The library calls the callback with no usable context, so the callback finds its port
-// through one process-wide slot: the port that registered it. The slot is cleared under
-// its lock before the port unregisters, unlocks and closes, and before the object goes;
-// a callback already running on the library's thread holds that lock, so clearing waits
-// for it, and any later call (from a library that keeps calling) finds the slot empty.
-// The data-arrived hook therefore runs with that lock held and must not close or destroy
-// the port.
+// through one process-wide slot: the port that registered it and its connection. The
+// callback is never unregistered (how "UnRegisterCallback" is called is not known):
+// the slot is cleared under its lock before the port unlocks and closes, and before
+// the object goes; a callback already running on the library's thread holds that lock,
+// so clearing waits for it, and any later call (from a library that keeps calling)
+// finds the slot empty. Data for another connection than the one in the slot are
+// dropped. The data-arrived hook therefore runs with that lock held and must not close
+// or destroy the port.
 class TQXPH : public TQXCCC {
  public:
   // `library` may be null (not found): the port exists and every operation that needs
@@ -71,7 +73,7 @@ class TQXPH : public TQXCCC {
   static void OnServiceData(SvcHandle handle, std::uintptr_t context, const void* data, std::uint32_t length);
 
  private:
-  void Attach();
+  void Attach(SvcHandle connection);
   void Detach();
   void Deliver(const void* data, std::uint32_t length);
   void Print(std::string_view text);
@@ -86,7 +88,6 @@ class TQXPH : public TQXCCC {
   ServiceEntryPoints entry_;
   std::atomic<int> opened_{0};
   SvcHandle serviceHandle_ = 0;
-  bool callbackRegistered_ = false;
   int outputBlockSize_ = 1024;
   int inputBlockSize_ = 1024;
   PortQueue receive_;
