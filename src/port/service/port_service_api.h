@@ -35,8 +35,8 @@ typedef uint16_t SvcChar;
 
 typedef uint32_t SvcHandle;
 
-// Called by the library, possibly on a thread of its own, with received bytes. The
-// first two values are the connection's handle and the context given at registration.
+// Called by the library, possibly on a thread of its own, with received bytes. What the
+// first two values mean is the library's own; the port does not use them.
 typedef void (*SvcDataCallback)(SvcHandle handle, uintptr_t context, const void* data, uint32_t length);
 
 typedef int (*SvcOpenFn)(const SvcChar* url, SvcHandle* handle);

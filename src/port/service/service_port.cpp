@@ -9,14 +9,13 @@ namespace qx {
 
 namespace {
 
-// The port that receives the service's data callbacks with its connection, and the
-// lock that every callback holds while it reaches that port.
+// The port that receives the service's data callbacks while it has a connection open,
+// and the lock that every callback holds while it reaches that port.
 std::mutex& ReceiverLock() {
   static std::mutex lock;
   return lock;
 }
 TQXPH* receiver = nullptr;
-SvcHandle receiverConnection = 0;
 
 const SvcChar* Url(const WideText& text) { return text.c_str(); }
 
@@ -34,24 +33,22 @@ TQXPH::~TQXPH() {
   library_.reset();
 }
 
-void TQXPH::Attach(SvcHandle connection) {
+void TQXPH::Attach() {
   std::lock_guard lock(ReceiverLock());
   receiver = this;
-  receiverConnection = connection;
 }
 
 void TQXPH::Detach() {
   std::lock_guard lock(ReceiverLock());
-  if (receiver == this) {
-    receiver = nullptr;
-    receiverConnection = 0;
-  }
+  if (receiver == this) receiver = nullptr;
 }
 
-void TQXPH::OnServiceData(SvcHandle connection, std::uintptr_t, const void* data, std::uint32_t length) {
+// The library's first two values are not relied on: what they mean is the library's
+// own. Data that arrive while no connection is open (a closed connection still
+// delivering) are dropped.
+void TQXPH::OnServiceData(SvcHandle, std::uintptr_t, const void* data, std::uint32_t length) {
   std::lock_guard lock(ReceiverLock());
-  // A connection closed earlier (or another client's) may still be delivering.
-  if (receiver != nullptr && connection == receiverConnection) receiver->Deliver(data, length);
+  if (receiver != nullptr) receiver->Deliver(data, length);
 }
 
 void TQXPH::Deliver(const void* data, std::uint32_t length) {
@@ -122,7 +119,7 @@ int TQXPH::Open() {
     return 0;
   }
   if (entry_.RegisterCallback != nullptr) {
-    Attach(serviceHandle_);
+    Attach();
     entry_.RegisterCallback(serviceHandle_, SVC_EVENT_DATA, &TQXPH::OnServiceData, 0);
   }
   if (entry_.Ioctl != nullptr) {

@@ -73,7 +73,7 @@ class TQXPH : public TQXCCC {
   static void OnServiceData(SvcHandle handle, std::uintptr_t context, const void* data, std::uint32_t length);
 
  private:
-  void Attach(SvcHandle connection);
+  void Attach();
   void Detach();
   void Deliver(const void* data, std::uint32_t length);
   void Print(std::string_view text);
