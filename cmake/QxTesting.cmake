@@ -38,7 +38,7 @@ function(qx_add_test name)
     set(T_SUITE ${QX_SUITE})
   endif()
   add_executable(${name} ${T_SOURCES})
-  target_link_libraries(${name} PRIVATE ${T_LIBS} gmock gtest_main)
+  target_link_libraries(${name} PRIVATE ${T_LIBS} qxtestmain)
   gtest_discover_tests(${name}
     TEST_PREFIX "${T_SUITE}."
     DISCOVERY_MODE PRE_TEST
