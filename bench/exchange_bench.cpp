@@ -7,6 +7,9 @@
 //     127.12.0.1, against its settle sleeps plus three raw round trips on a socket;
 //   - idle CPU of the process once its ports exist and no exchange runs, and its peak
 //     memory after the exchanges.
+//   - Get over a pty again with every sleep of the exchange lasting whole 15.6 ms timer
+//     ticks, as 1 ms sleeps do on Windows unless the process asks for 1 ms ticks: what
+//     the exchange's fine sleeps are worth.
 // The pty port below is the bench's own: the product's serial kind is Win32 only.
 
 #include <fcntl.h>
@@ -15,10 +18,13 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "app/main_window_logic.h"
@@ -87,8 +93,13 @@ class TPtyPort final : public TPlaceholderPort {
 class RealHost final : public MainWindowHost {
  public:
   std::vector<std::string> boxes;
+  // When above 0, every sleep lasts whole timer ticks of this many milliseconds.
+  double tickMs = 0;
   std::int64_t ElapsedMilliseconds() override { return SteadyMilliseconds(); }
-  void Sleep(int ms) override { SleepMilliseconds(ms); }
+  void Sleep(int ms) override {
+    if (tickMs <= 0 || ms <= 0) return SleepMilliseconds(ms);
+    std::this_thread::sleep_for(std::chrono::microseconds(std::lround(std::ceil(ms / tickMs) * tickMs * 1000)));
+  }
   void PeekMessages() override {}
   void ProcessMessages() override {}
   void ShowMessage(const char* text, const char*, MessageIcon) override { boxes.emplace_back(text); }
@@ -224,6 +235,35 @@ int main(int argc, char** argv) {
   }
   Row("Get over a pty (median ms)", Format("%.2f", Median(getMs)) + (failed ? " (" + std::to_string(failed) + " failed)" : ""),
       Format("%.2f raw 3 round trips", Median(floorMs)));
+
+  // The same Get from a printer that takes 2 ms to answer and sends a byte a
+  // millisecond (about 9600 baud), so that the exchange polls and sleeps: with 1 ms
+  // sleeps, and with the whole 15.6 ms ticks of a Windows process on the default timer.
+  sim::ReplyFault paced;
+  paced.DelayMs = 2;
+  paced.ByteDelayMs = 1;
+  printer.SetFaultForAll(paced);
+  const auto pacedGets = [&](double tickMs, int& failures) {
+    host.tickMs = tickMs;
+    std::vector<double> ms;
+    for (int i = 0; i < std::max(1, std::min(gets, 20)); ++i) {
+      host.boxes.clear();
+      const double start = Microseconds();
+      logic.GetButtonClick();
+      ms.push_back((Microseconds() - start) / 1000.0);
+      if (host.boxes.size() != 1 || host.boxes[0] != MessageGetSucceeded) ++failures;
+      printer.ClearLog();
+    }
+    host.tickMs = 0;
+    return Median(ms);
+  };
+  int pacedFailed = 0;
+  const double fine = pacedGets(0, pacedFailed);
+  const double coarse = pacedGets(15.625, pacedFailed);
+  printer.ClearFaults();
+  Row("Get over a pty, 15.6 ms sleep ticks (median ms)",
+      Format("%.2f", coarse) + (pacedFailed ? " (" + std::to_string(pacedFailed) + " failed)" : ""),
+      Format("%.2f with 1 ms sleeps, same printer answering in 2 ms at a byte a ms", fine));
 
   // Idle: the ports exist, nothing runs. The simulated printer's thread stops first:
   // it is not the utility's.

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "app/printer_protocol.h"
+#include "platform/time.h"
 #include "port/notification_windows.h"
 
 namespace qx {
@@ -39,6 +40,9 @@ class MainWindowHost {
   virtual void ProcessMessages() = 0;
   // A modal message box owned by the main window, with an OK button.
   virtual void ShowMessage(const char* text, const char* title, MessageIcon icon) = 0;
+  // On for the length of an exchange, whose byte polls and waits sleep 1 ms at a time;
+  // off before its box, which may stay up for as long as the operator leaves it.
+  virtual void SetFineSleeps(bool on) { on ? fineTimer_.Raise() : fineTimer_.Lower(); }
 
   virtual void SetLabel2(const std::string& text) = 0;
   virtual void SetProgress(int position) = 0;
@@ -49,6 +53,9 @@ class MainWindowHost {
   // PortComboBox: append an item; select an item from code (raises no change event).
   virtual void AddPortItem(const std::string& name) = 0;
   virtual void SelectPortItem(int index) = 0;
+
+ private:
+  FineTimerResolution fineTimer_;
 };
 
 }  // namespace qx

@@ -160,6 +160,11 @@ bool MainWindowLogic::Write(const std::uint8_t* data, int length) {
 
 void MainWindowLogic::CloseAndReport(const char* text, MessageIcon icon) {
   ports_.Close(Type());
+  Report(text, icon);
+}
+
+void MainWindowLogic::Report(const char* text, MessageIcon icon) {
+  host_.SetFineSleeps(false);
   host_.ShowMessage(text, icon == MessageIcon::Error ? TitleError : TitleInformation, icon);
 }
 
@@ -172,9 +177,10 @@ void MainWindowLogic::FlushInput() {
 }
 
 bool MainWindowLogic::BeginExchange() {
+  host_.SetFineSleeps(true);
   ConfigurePortsForExchange();
   if (ports_.Open(Type()) != 1) {
-    host_.ShowMessage(MessageCannotOpen, TitleError, MessageIcon::Error);
+    Report(MessageCannotOpen, MessageIcon::Error);
     return false;
   }
   FlushInput();
@@ -340,7 +346,7 @@ void MainWindowLogic::ChangeModelSetting() {
   const bool left = Write(LeaveSettingMode);
   ports_.Close(Type());
   if (!left) {
-    host_.ShowMessage(MessageCannotSend, TitleError, MessageIcon::Error);
+    Report(MessageCannotSend, MessageIcon::Error);
     return;
   }
 
@@ -360,7 +366,7 @@ void MainWindowLogic::ChangeModelSetting() {
   }
 
   if (!ReopenAfterRestart()) {
-    host_.ShowMessage(MessageCannotOpen, TitleError, MessageIcon::Error);
+    Report(MessageCannotOpen, MessageIcon::Error);
     return;
   }
   FlushInput();

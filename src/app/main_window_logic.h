@@ -74,6 +74,8 @@ class MainWindowLogic {
   }
   // Closes the port, then shows one message box.
   void CloseAndReport(const char* text, MessageIcon icon);
+  // Ends the exchange's fine sleeps, then shows its box.
+  void Report(const char* text, MessageIcon icon);
   void SetEnabled(Control control, bool enabled);
   void SetLabel(const std::string& text);
   void SetProgress(int position);

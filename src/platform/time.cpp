@@ -5,6 +5,11 @@
 
 #include "platform/clock.h"
 
+#ifdef _WIN32
+#include <windows.h>
+#include <timeapi.h>
+#endif
+
 namespace qx {
 
 std::int64_t SteadyMilliseconds() {
@@ -18,6 +23,23 @@ void SleepMilliseconds(int ms) {
     return;
   }
   std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+}
+
+void FineTimerResolution::Raise() {
+  if (raised_) return;
+#ifdef _WIN32
+  raised_ = timeBeginPeriod(1) == TIMERR_NOERROR;
+#else
+  raised_ = true;
+#endif
+}
+
+void FineTimerResolution::Lower() {
+  if (!raised_) return;
+#ifdef _WIN32
+  timeEndPeriod(1);
+#endif
+  raised_ = false;
 }
 
 namespace {

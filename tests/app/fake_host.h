@@ -36,6 +36,11 @@ class FakeHost : public MainWindowHost {
   std::function<void()> onPeek;
   std::function<void()> onProcessMessages;
   long long sleptMs = 0;
+  // The exchange's fine sleeps: whether on now, and the slips of the rule that they are
+  // on for every short sleep and off for every box.
+  bool fineSleeps = false;
+  int shortSleepsWithoutFineSleeps = 0;
+  int boxesWithFineSleeps = 0;
 
   // Told of every move of the clock (a simulated printer shares this time).
   std::function<void(std::int64_t now)> onTime;
@@ -45,6 +50,7 @@ class FakeHost : public MainWindowHost {
     return now;
   }
   void Sleep(int ms) override {
+    if (ms < 1000 && !fineSleeps) ++shortSleepsWithoutFineSleeps;
     Move(ms);
     sleptMs += ms;
     if (ms >= 1000) events.push_back("sleep " + std::to_string(ms));
@@ -56,9 +62,11 @@ class FakeHost : public MainWindowHost {
     if (onProcessMessages) onProcessMessages();
   }
   void ShowMessage(const char* text, const char* title, MessageIcon icon) override {
+    if (fineSleeps) ++boxesWithFineSleeps;
     const bool errorIcon = icon == MessageIcon::Error;
     events.push_back(std::string("box ") + title + (errorIcon ? " (error icon): " : " (information icon): ") + text);
   }
+  void SetFineSleeps(bool on) override { fineSleeps = on; }
   void SetLabel2(const std::string& text) override { label2 = text; }
   void SetProgress(int position) override {
     progress = position;

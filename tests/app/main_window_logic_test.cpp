@@ -304,6 +304,49 @@ TEST_F(MainWindowLogicTest, WriteFailureIsReportedAfterTheClose) {
             (std::vector<std::string>{"open 0", "close 0", Failure + "This utility can't send data to printer."}));
 }
 
+// Whichever write of an exchange fails, nothing after it is sent, the port ends closed,
+// the one box says so and the controls are usable again. Throughout, every short sleep
+// of an exchange is a fine one and no box waits with fine sleeps on.
+TEST_F(MainWindowLogicTest, EachWriteOfEachExchangeCanFail) {
+  UsePort(0);
+  const std::string setWrites[] = {Identify, Firmware, Enter, Bytes(WriteModelSetting(0x00)), Leave, Query};
+  struct Exchange {
+    const char* name;
+    void (MainWindowLogic::*click)();
+    std::vector<std::string> writes;
+    const char* success;
+  };
+  const Exchange exchanges[] = {
+      {"Get", &MainWindowLogic::GetButtonClick, {Identify, Firmware, Query}, "Getting information was successful."},
+      {"Print", &MainWindowLogic::PrintButtonClick, {Identify, Firmware, TestPrint}, "Test print was successful."},
+      {"Set", &MainWindowLogic::SetButtonClick, {std::begin(setWrites), std::end(setWrites)},
+       "The setting change succeeded."},
+  };
+  for (const Exchange& exchange : exchanges) {
+    for (int failing = 0; failing <= static_cast<int>(exchange.writes.size()); ++failing) {
+      SCOPED_TRACE(std::string(exchange.name) + ", failing write " + std::to_string(failing));
+      Forget();
+      // Set disables every control for its run and enables them all at its end.
+      std::vector<bool> enabledAfter(std::begin(host.enabled), std::end(host.enabled));
+      if (exchange.click == &MainWindowLogic::SetButtonClick) enabledAfter.assign(ControlCount, true);
+      Port(0).FailWriteNumber = failing == 0 ? 0 : Port(0).Writes + failing;
+      (logic.*exchange.click)();
+      std::string sent;
+      for (int i = 0; i < static_cast<int>(exchange.writes.size()) && (failing == 0 || i < failing - 1); ++i) {
+        sent += exchange.writes[i];
+      }
+      EXPECT_EQ(Wire(), sent);
+      EXPECT_EQ(host.Boxes(), (std::vector<std::string>{failing == 0 ? Success + exchange.success
+                                                                     : Failure + "This utility can't send data to printer."}));
+      EXPECT_FALSE(Port(0).IsOpen());
+      EXPECT_EQ(std::vector<bool>(std::begin(host.enabled), std::end(host.enabled)), enabledAfter);
+      EXPECT_FALSE(host.fineSleeps);
+      EXPECT_EQ(host.boxesWithFineSleeps, 0);
+      EXPECT_EQ(host.shortSleepsWithoutFineSleeps, 0);
+    }
+  }
+}
+
 TEST_F(MainWindowLogicTest, PrintTestSendsExactlyThirtyNineBytes) {
   UsePort(5);
   logic.PrintButtonClick();

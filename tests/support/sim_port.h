@@ -21,6 +21,10 @@ class TSimPort final : public TPlaceholderPort {
 
   // While false, every write is refused (a port that cannot send).
   std::atomic<bool> AcceptWrites{true};
+  // When above 0, the write with this number (counted over the port's whole life,
+  // from 1) is refused and the others go through.
+  int FailWriteNumber = 0;
+  int Writes = 0;
   int Opens = 0;
 
   int Open() override {
@@ -39,7 +43,9 @@ class TSimPort final : public TPlaceholderPort {
   }
   int IsOpen() override { return link_ ? 1 : 0; }
   int Write(int, const char* data, int length, int* written) override {
-    const bool sent = link_ && length > 0 && AcceptWrites && link_->Write(std::string_view(data, length));
+    const bool refused = ++Writes == FailWriteNumber;
+    const bool sent =
+        link_ && length > 0 && AcceptWrites && !refused && link_->Write(std::string_view(data, length));
     if (written) *written = sent ? length : 0;
     return sent ? 1 : 0;
   }
