@@ -41,6 +41,8 @@ class FakeHost : public MainWindowHost {
   bool fineSleeps = false;
   int shortSleepsWithoutFineSleeps = 0;
   int boxesWithFineSleeps = 0;
+  // The controls' states when the last box was shown.
+  std::vector<bool> enabledAtLastBox;
 
   // Told of every move of the clock (a simulated printer shares this time).
   std::function<void(std::int64_t now)> onTime;
@@ -63,6 +65,7 @@ class FakeHost : public MainWindowHost {
   }
   void ShowMessage(const char* text, const char* title, MessageIcon icon) override {
     if (fineSleeps) ++boxesWithFineSleeps;
+    enabledAtLastBox.assign(std::begin(enabled), std::end(enabled));
     const bool errorIcon = icon == MessageIcon::Error;
     events.push_back(std::string("box ") + title + (errorIcon ? " (error icon): " : " (information icon): ") + text);
   }

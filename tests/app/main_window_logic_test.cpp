@@ -326,9 +326,11 @@ TEST_F(MainWindowLogicTest, EachWriteOfEachExchangeCanFail) {
     for (int failing = 0; failing <= static_cast<int>(exchange.writes.size()); ++failing) {
       SCOPED_TRACE(std::string(exchange.name) + ", failing write " + std::to_string(failing));
       Forget();
-      // Set disables every control for its run and enables them all at its end.
+      // Set disables every control for its run, box included, and enables them all after.
+      const bool isSet = exchange.click == &MainWindowLogic::SetButtonClick;
       std::vector<bool> enabledAfter(std::begin(host.enabled), std::end(host.enabled));
-      if (exchange.click == &MainWindowLogic::SetButtonClick) enabledAfter.assign(ControlCount, true);
+      if (isSet) enabledAfter.assign(ControlCount, true);
+      const std::vector<bool> enabledAtBox = isSet ? std::vector<bool>(ControlCount, false) : enabledAfter;
       Port(0).FailWriteNumber = failing == 0 ? 0 : Port(0).Writes + failing;
       (logic.*exchange.click)();
       std::string sent;
@@ -340,6 +342,7 @@ TEST_F(MainWindowLogicTest, EachWriteOfEachExchangeCanFail) {
                                                                      : Failure + "This utility can't send data to printer."}));
       EXPECT_FALSE(Port(0).IsOpen());
       EXPECT_EQ(std::vector<bool>(std::begin(host.enabled), std::end(host.enabled)), enabledAfter);
+      EXPECT_EQ(host.enabledAtLastBox, enabledAtBox);
       EXPECT_FALSE(host.fineSleeps);
       EXPECT_EQ(host.boxesWithFineSleeps, 0);
       EXPECT_EQ(host.shortSleepsWithoutFineSleeps, 0);
