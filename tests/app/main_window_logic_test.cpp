@@ -228,19 +228,71 @@ TEST_F(MainWindowLogicTest, ReplyFraming) {
   table.Close(4);
 }
 
-TEST(ReplyClasses, ClassifyByTheMaskTests) {
-  EXPECT_EQ(ClassifyReplyByte(0x11), 0);
-  EXPECT_EQ(ClassifyReplyByte(0x13), 0);
-  EXPECT_EQ(ClassifyReplyByte(0x12), ReplyStatusByte);
-  EXPECT_EQ(ClassifyReplyByte(0x16), ReplyStatusByte);
-  EXPECT_EQ(ClassifyReplyByte(0x10), ReplyAutoStatus);
-  EXPECT_EQ(ClassifyReplyByte(0x14), ReplyAutoStatus);
-  EXPECT_EQ(ClassifyReplyByte(0x37), ReplyBlock);
-  EXPECT_EQ(ClassifyReplyByte(0x5F), ReplyBlock);
-  EXPECT_EQ(ClassifyReplyByte(0x7F), ReplyBlock);
-  EXPECT_EQ(ClassifyReplyByte(0x00), ReplyOther);
-  EXPECT_EQ(ClassifyReplyByte(0x20), ReplyOther);
-  EXPECT_EQ(ClassifyReplyByte(0x80), ReplyOther);
+TEST(ReplyClasses, EveryByteByTheTableInItsOrder) {
+  int counts[5] = {};
+  for (int b = 0; b < 256; ++b) {
+    int expected = ReplyOther;
+    if (b == 0x11 || b == 0x13) expected = 0;
+    else if ((b & 0x93) == 0x12) expected = ReplyStatusByte;
+    else if ((b & 0x93) == 0x10) expected = ReplyAutoStatus;
+    else if ((b & 0x91) == 0x11) expected = ReplyBlock;
+    EXPECT_EQ(ClassifyReplyByte(static_cast<std::uint8_t>(b)), expected) << b;
+    ++counts[ClassifyReplyByte(static_cast<std::uint8_t>(b))];
+  }
+  // Four, four and three free bits: a slip in a mask or a constant moves these.
+  EXPECT_EQ(counts[0], 2);
+  EXPECT_EQ(counts[ReplyStatusByte], 16);
+  EXPECT_EQ(counts[ReplyAutoStatus], 16);
+  EXPECT_EQ(counts[ReplyBlock], 30);
+  EXPECT_EQ(counts[ReplyOther], 192);
+}
+
+// Each byte the prologue and the model-setting reply compare, replaced by every other
+// value (but XON and XOFF, which are dropped), fails the exchange; bytes past the
+// compared ones do not (a NUL there would cut the reply short and leave the rest as
+// the next reply, so not that one); the model digit picks the name.
+TEST_F(MainWindowLogicTest, EveryComparedByteOfTheRepliesCounts) {
+  UsePort(0);
+  const std::string identity = std::string("7MCQX-K40VII") + '\0';
+  const std::string firmware = std::string("_6.00") + '\0';
+  const std::string setting = Bytes({0x37, 0x27, 0x31, 0x32, 0x37, 0x1F, '2', 0x00});
+  const std::string unrecognised = Failure + "Communication error.Can not recognize QX-K40VII.";
+  const std::string noData = Failure + "This utility can't get data from printer.";
+  const std::string ok = Success + "Getting information was successful.";
+  const auto get = [&](Command command, const std::string& reply) {
+    printer.ClearFaults();
+    printer.SetFault(command, Replace(reply));
+    host.events.clear();
+    logic.GetButtonClick();
+    return host.Boxes().size() == 1 ? host.Boxes()[0] : std::string("(no single box)");
+  };
+  for (int b = 0; b < 256; ++b) {
+    if (b == 0x11 || b == 0x13) continue;
+    const char c = static_cast<char>(b);
+    for (int at = 0; at < 11; ++at) {
+      std::string reply = identity;
+      if (reply[at] == c || (at >= 9 && b == 0)) continue;
+      reply[at] = c;
+      ASSERT_EQ(get(Command::Identify, reply), at < 9 ? unrecognised : ok) << "identify byte " << at << " = " << b;
+    }
+    for (int at = 0; at < 2; ++at) {
+      std::string reply = firmware;
+      if (reply[at] == c || (at == 1 && b == 0)) continue;
+      reply[at] = c;
+      const bool passes = at == 1 && (b < '1' || b > '5');
+      ASSERT_EQ(get(Command::Firmware, reply), passes ? ok : unrecognised) << "firmware byte " << at << " = " << b;
+    }
+    for (int at = 0; at < 8; ++at) {
+      std::string reply = setting;
+      if (reply[at] == c || (at == 6 && b == 0)) continue;
+      reply[at] = c;
+      ASSERT_EQ(get(Command::ModelSettingQuery, reply), at == 6 ? ok : noData) << "setting byte " << at << " = " << b;
+      if (at == 6) {
+        const char* name = b == '1' ? "QX-K40IV" : b == '2' ? "QX-K40V" : b == '3' ? "QX-K40VI" : "QX-K40VII";
+        ASSERT_EQ(host.label2, name) << b;
+      }
+    }
+  }
 }
 
 TEST_F(MainWindowLogicTest, ABlockLongerThanTheBufferIsNotStoredPastIt) {
