@@ -618,31 +618,50 @@ TEST_F(MainWindowLogicTest, TheListHoldsAtMost129Entries) {
   EXPECT_EQ(logic.Ports().Selected(), 128);
   logic.AddPortEntry("", settings);
   EXPECT_EQ(logic.Ports().Count(), 129);
+  // A full list still updates and selects a listed name.
+  settings.BaudCode = 7;
+  logic.AddPortEntry("10.0.0.5", settings);
+  EXPECT_EQ(host.selected, 5);
+  EXPECT_EQ(logic.Ports().Entry(5).BaudCode, 7);
+}
+
+// Every field of a record, in declaration order.
+std::vector<long long> Fields(const PortSettings& r) {
+  return {r.PortType, r.SyncMode, r.PortNumber, r.BaudCode, r.DataBits, r.ParityCode, r.StopBitsCode,
+          r.FlowControl, r.LptCode, r.DeviceNumber, r.Channel, r.IpAddress[0], r.IpAddress[1], r.IpAddress[2],
+          r.IpAddress[3], r.ReadTimeoutMultiplier, r.ReadTimeoutConstant, r.WriteTimeoutMultiplier,
+          r.WriteTimeoutConstant};
+}
+// A record whose every field differs from that of any other `seed`.
+PortSettings Distinct(int seed) {
+  PortSettings r;
+  std::int32_t* ints[] = {&r.PortType, &r.SyncMode, &r.PortNumber, &r.BaudCode, &r.DataBits, &r.ParityCode,
+                          &r.StopBitsCode, &r.FlowControl, &r.LptCode, &r.DeviceNumber, &r.Channel};
+  int v = seed * 40;
+  for (std::int32_t* field : ints) *field = ++v;
+  for (std::uint8_t& octet : r.IpAddress) octet = static_cast<std::uint8_t>(++v);
+  for (std::uint32_t* field : {&r.ReadTimeoutMultiplier, &r.ReadTimeoutConstant, &r.WriteTimeoutMultiplier,
+                               &r.WriteTimeoutConstant}) {
+    *field = static_cast<std::uint32_t>(++v);
+  }
+  return r;
 }
 
 TEST_F(MainWindowLogicTest, AddingAListedNameUpdatesOnlySpeedAndParity) {
-  PortSettings first = logic.CurrentSettings();
-  first.PortNumber = 2;
-  first.BaudCode = 3;
-  first.ParityCode = 1;
-  first.LptCode = 4;
+  const PortSettings first = Distinct(1), second = Distinct(2);
   logic.AddPortEntry("COM3", first);
   logic.AddPortEntry("LPT1", first);
-  PortSettings second = first;
-  second.PortNumber = 9;
-  second.BaudCode = 5;
-  second.ParityCode = 2;
-  second.LptCode = 7;
   logic.AddPortEntry("COM3", second);
   EXPECT_EQ(logic.Ports().Count(), 2);
   EXPECT_EQ(host.selected, 0);
-  const PortSettings& entry = logic.Ports().Entry(0);
-  EXPECT_EQ(entry.BaudCode, 5);
-  EXPECT_EQ(entry.ParityCode, 2);
-  EXPECT_EQ(entry.PortNumber, 2);
-  EXPECT_EQ(entry.LptCode, 4);
+  PortSettings expected = first;
+  expected.BaudCode = second.BaudCode;
+  expected.ParityCode = second.ParityCode;
+  EXPECT_EQ(Fields(logic.Ports().Entry(0)), Fields(expected));
+  EXPECT_EQ(Fields(logic.Ports().Entry(1)), Fields(first));
   logic.AddPortEntry("com3", second);  // names compare case-sensitively
   EXPECT_EQ(logic.Ports().Count(), 3);
+  EXPECT_EQ(Fields(logic.Ports().Entry(2)), Fields(second));
 }
 
 TEST_F(MainWindowLogicTest, UsbDevicesShareOneRunningNumber) {
