@@ -67,6 +67,23 @@ TEST(DataQueue, CapIsTestedBeforeAdding) {
   ASSERT_EQ(r.Append(0, part.data(), 4000), 4000);
   EXPECT_EQ(r.Append(0, std::string(3000, 'q').data(), 3000), 3000);  // below the cap: accepted
   EXPECT_EQ(r.QueuedBytes(), 7000);
+
+  // At the cap exactly: one byte below still takes a chunk, the cap itself refuses;
+  // taking a byte back opens it again. Cap 0 limits nothing.
+  for (const int held : {4095, 4096, 4097}) {
+    DataQueue t;
+    t.SetCap(4096);
+    ASSERT_EQ(t.Append(0, std::string(held, 'h').data(), held), held);
+    EXPECT_EQ(t.Append(0, "z", 1), held < 4096 ? 1 : 0) << held;
+    char one;
+    if (held == 4096) {
+      ASSERT_EQ(t.Take(&one, 1), 1);
+      EXPECT_EQ(t.Append(0, "z", 1), 1);
+    }
+  }
+  DataQueue unlimited;
+  ASSERT_EQ(unlimited.Append(0, std::string(70000, 'u').data(), 70000), 70000);
+  EXPECT_EQ(unlimited.Append(0, "z", 1), 1);
 }
 
 TEST(DataQueue, SetCapRefusesNegativeAndClearKeepsCap) {
