@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <functional>
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -84,6 +85,19 @@ inline HWND FindTopLevel(DWORD process, const char* windowClass, HWND owner = nu
       },
       reinterpret_cast<LPARAM>(&search));
   return search.found;
+}
+
+// Every visible top-level window, of any process.
+inline std::vector<HWND> VisibleTopLevelWindows() {
+  std::vector<HWND> windows;
+  EnumWindows(
+      [](HWND window, LPARAM data) -> BOOL {
+        if (IsWindowVisible(window)) reinterpret_cast<std::vector<HWND>*>(data)->push_back(window);
+        return TRUE;
+      },
+      reinterpret_cast<LPARAM>(&windows));
+  std::sort(windows.begin(), windows.end());
+  return windows;
 }
 
 struct MessageBoxSeen {

@@ -110,12 +110,14 @@ TEST(MainWindow, ShowsItsControlsInTheirInitialStateAndExitsWithZero) {
   EXPECT_EQ(tabStops, (std::vector<int>{PortComboBoxId, AddButtonId, K40VIRadioButtonId, GetButtonId, SetButtonId,
                                         PrintButtonId, ExitButtonId}));
 
-  // F1 opens nothing: no new window of any process appears.
+  // F1 opens nothing: no new window of any process appears (a help viewer would be
+  // one of its own).
+  const std::vector<HWND> before = uitest::VisibleTopLevelWindows();
   PostMessageA(app.Control(PortComboBoxId), WM_KEYDOWN, VK_F1, 0x003B0001);
   PostMessageA(app.Control(PortComboBoxId), WM_KEYUP, VK_F1, 0xC03B0001);
   PostMessageA(main, WM_HELP, 0, 0);
-  Sleep(500);
-  EXPECT_EQ(uitest::FindTopLevel(app.Id(), "#32770"), nullptr);
+  Sleep(1000);
+  EXPECT_EQ(uitest::VisibleTopLevelWindows(), before);
   EXPECT_FALSE(app.Exited());
 
   DWORD code = 1234;
@@ -319,7 +321,7 @@ TEST_F(ExitTest, LogoffRunsTheExitStepsBeforeTheSessionEnds) {
   ExpectEndedWithServicesRunning();
 }
 
-// The program variant whose Add Port adds QX_UI_ADD_PORT (COM7) without a dialog.
+// The program variant whose Add Port adds the ports in QX_UI_ADD_PORT without a dialog.
 class ExchangeTest : public ::testing::Test {
  protected:
   sim::RealClock clock;
@@ -331,7 +333,8 @@ class ExchangeTest : public ::testing::Test {
 
   void SetUp() override {
     ASSERT_TRUE(peer.Valid());
-    SetEnvironmentVariableA("QX_UI_ADD_PORT", "COM7");
+    // COM7 at the first Add Port, COM9 (no printer there) at a second.
+    SetEnvironmentVariableA("QX_UI_ADD_PORT", "COM7,COM9");
     ASSERT_TRUE(app.Start(QX_UI_TEST_EXE));
     ASSERT_NE(app.WaitMainWindow(), nullptr);
     app.Click(AddButtonId);
@@ -378,6 +381,30 @@ TEST_F(ExchangeTest, GetShowsTheModelAndPrintTestPrintsTheLine) {
   EXPECT_EQ(code, 0u);
 }
 
+// The operator picks another port in the list: the next exchange goes there.
+TEST_F(ExchangeTest, TheSelectedPortIsTheOneUsed) {
+  EXPECT_EQ(Press(GetButtonId, "").text, "Getting information was successful.");
+  EXPECT_EQ(uitest::Text(app.Control(Label2Id)), "QX-K40V");
+  // A second port, where no printer answers, is added and selected.
+  app.Click(AddButtonId);
+  HWND list = app.Control(PortComboBoxId);
+  ASSERT_TRUE(uitest::WaitFor([&] { return SendMessageA(list, CB_GETCOUNT, 0, 0) == 2; }, 10000));
+  EXPECT_EQ(SendMessageA(list, CB_GETCURSEL, 0, 0), 1);
+  EXPECT_EQ(uitest::Text(app.Control(Label2Id)), "");
+
+  // Back to the first with the keyboard, as an operator would.
+  PostMessageA(list, WM_KEYDOWN, VK_UP, 0x00480001);
+  PostMessageA(list, WM_KEYUP, VK_UP, 0xC0480001);
+  ASSERT_TRUE(uitest::WaitFor([&] { return SendMessageA(list, CB_GETCURSEL, 0, 0) == 0; }, 5000));
+  uitest::MessageBoxSeen box = Press(GetButtonId, "");
+  EXPECT_EQ(box.text, "Getting information was successful.");
+  EXPECT_EQ(uitest::Text(app.Control(Label2Id)), "QX-K40V");
+
+  DWORD code = 1234;
+  ASSERT_TRUE(app.Exit(code));
+  EXPECT_EQ(code, 0u);
+}
+
 // Real time: the restart wait of a model change over a COM port is 40 s.
 TEST_F(ExchangeTest, SetDisablesEverythingRefusesToCloseAndConfirmsTheNewSetting) {
   app.Click(K40VRadioButtonId);  // "QX-K40VI"
@@ -403,6 +430,8 @@ TEST_F(ExchangeTest, SetDisablesEverythingRefusesToCloseAndConfirmsTheNewSetting
 
   uitest::MessageBoxSeen box = app.WaitMessageBox(90000);
   EXPECT_EQ(SendMessageA(app.Control(ProgressBarId), PBM_GETPOS, 0, 0), 100);
+  // The controls come back only once the box is gone.
+  for (int id : controls) EXPECT_FALSE(Enabled(app, id)) << id;
   Shot("set_done");
   EXPECT_TRUE(app.Dismiss(box));
   EXPECT_EQ(box.title, "Information");
