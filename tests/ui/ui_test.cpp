@@ -120,6 +120,18 @@ TEST(MainWindow, ShowsItsControlsInTheirInitialStateAndExitsWithZero) {
   EXPECT_EQ(uitest::VisibleTopLevelWindows(), before);
   EXPECT_FALSE(app.Exited());
 
+  // The real Add Port dialog, owned by the main window and modal over it; Cancel adds
+  // nothing.
+  app.Click(AddButtonId);
+  HWND dialog = nullptr;
+  ASSERT_TRUE(uitest::WaitFor([&] { return (dialog = uitest::FindTopLevel(app.Id(), "TAddPortForm", main)) != nullptr; },
+                              20000));
+  EXPECT_EQ(uitest::Text(dialog), "Add Port");
+  EXPECT_TRUE(uitest::WaitFor([&] { return !IsWindowEnabled(main); }, 5000));
+  app.Click(GetDlgItem(dialog, 102));  // Cancel
+  EXPECT_TRUE(uitest::WaitFor([&] { return !IsWindowVisible(dialog) && IsWindowEnabled(main); }, 10000));
+  EXPECT_EQ(SendMessageA(app.Control(PortComboBoxId), CB_GETCOUNT, 0, 0), 0);
+
   DWORD code = 1234;
   ASSERT_TRUE(app.Exit(code));
   EXPECT_EQ(code, 0u);
