@@ -1,13 +1,6 @@
 include_guard(GLOBAL)
 include(GoogleTest)
 
-# Adds a folder of the source tree when it has been created (subsystems arrive one by one).
-function(qx_optional_subdirectory dir)
-  if(EXISTS "${CMAKE_CURRENT_SOURCE_DIR}/${dir}/CMakeLists.txt")
-    add_subdirectory(${dir})
-  endif()
-endfunction()
-
 # GoogleTest is built from the distribution's sources with each toolchain.
 macro(qx_setup_googletest)
   set(QX_GTEST_SOURCE "/usr/src/googletest" CACHE PATH "GoogleTest sources")
