@@ -557,29 +557,39 @@ TEST_F(MainWindowLogicTest, ConstructionDefaultsAndTimeouts) {
   EXPECT_EQ(Port(1).LastSettings.ReadTimeoutMultiplier, 50u);
   EXPECT_EQ(Port(2).LastSettings.ReadTimeoutMultiplier, 0u);
   EXPECT_EQ(table.CreateCount(), 6);
-
-  EXPECT_EQ(SerialWriteTimeout(0), 8000u);
-  EXPECT_EQ(SerialWriteTimeout(1), 8000u);
-  EXPECT_EQ(SerialWriteTimeout(2), 4000u);
-  EXPECT_EQ(SerialWriteTimeout(3), 2000u);
-  EXPECT_EQ(SerialWriteTimeout(-1), 2000u);
 }
 
+// Before each exchange every kind gets the selected entry with its own row of
+// time-outs; the serial write time-out follows the speed.
 TEST_F(MainWindowLogicTest, EveryPortIsConfiguredWithTheSelectedEntryBeforeAnExchange) {
-  PortSettings com = logic.CurrentSettings();
-  com.PortType = 0;
-  com.BaudCode = 1;
-  com.PortNumber = 7;
-  logic.AddPortEntry("COM8", com);
-  logic.PortComboBoxChange();
-  logic.GetButtonClick();
-  for (int kind = 0; kind < PortKindCount; ++kind) EXPECT_EQ(Port(kind).LastSettings.PortNumber, 7) << kind;
-  EXPECT_EQ(Port(0).LastSettings.ReadTimeoutConstant, 10u);
-  EXPECT_EQ(Port(0).LastSettings.WriteTimeoutConstant, 8000u);  // BaudCode 1
-  EXPECT_EQ(Port(1).LastSettings.ReadTimeoutConstant, 0u);
-  EXPECT_EQ(Port(2).LastSettings.ReadTimeoutConstant, 10u);
-  EXPECT_EQ(Port(3).LastSettings.ReadTimeoutMultiplier, 50u);
-  EXPECT_EQ(logic.CurrentSettings().PortNumber, 7);
+  struct Row {
+    std::uint32_t readMultiplier, readConstant, writeMultiplier, writeConstant;
+  };
+  for (int baud = -1; baud <= 9; ++baud) {
+    PortSettings com = logic.CurrentSettings();
+    com.PortType = 0;
+    com.BaudCode = baud;
+    com.PortNumber = 7;
+    logic.AddPortEntry("COM8", com);
+    logic.PortComboBoxChange();
+    logic.GetButtonClick();
+    const std::uint32_t serialWrite = baud == 0 || baud == 1 ? 8000 : baud == 2 ? 4000 : 2000;
+    const Row rows[PortKindCount] = {
+        {0, 10, 0, serialWrite}, {0, 0, 0, 2000}, {0, 10, 0, 2000}, {50, 100, 0, 2000}, {50, 100, 0, 2000},
+        {50, 100, 0, 2000}};
+    for (int kind = 0; kind < PortKindCount; ++kind) {
+      const PortSettings& got = Port(kind).LastSettings;
+      EXPECT_EQ(got.PortNumber, 7) << kind;
+      EXPECT_EQ(got.BaudCode, baud) << kind;
+      EXPECT_EQ((std::vector<std::uint32_t>{got.ReadTimeoutMultiplier, got.ReadTimeoutConstant,
+                                            got.WriteTimeoutMultiplier, got.WriteTimeoutConstant}),
+                (std::vector<std::uint32_t>{rows[kind].readMultiplier, rows[kind].readConstant,
+                                            rows[kind].writeMultiplier, rows[kind].writeConstant}))
+          << "kind " << kind << ", speed code " << baud;
+    }
+    EXPECT_EQ(SerialWriteTimeout(baud), serialWrite) << baud;
+    EXPECT_EQ(logic.CurrentSettings().PortNumber, 7);
+  }
 }
 
 TEST_F(MainWindowLogicTest, ControlStatesFollowTheList) {
