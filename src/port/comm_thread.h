@@ -37,6 +37,8 @@ class TCommThread {
   void RequestStop();
   // Blocks until the thread has ended. Never call it from the worker itself.
   void WaitFor();
+  // True while the worker waits in one of its parks (for diagnostics and tests).
+  bool Parked() const { return parked_.load(); }
 
   TQXCCC& Owner;
   std::atomic<int> StopRequested{0};
@@ -62,6 +64,7 @@ class TCommThread {
   std::mutex parkLock_;
   std::condition_variable parkSignal_;
   bool wakePending_ = false;
+  std::atomic<bool> parked_{false};
   std::thread thread_;
 };
 

@@ -127,6 +127,14 @@ void TQueuedPort::StopWorkers() {
   }
   RecvWorker.reset();
   SendWorker.reset();
+  // Only now: until the joins a worker may still have appended what a read brought.
+  {
+    std::lock_guard lock(Send.Lock);
+    Send.Queue.Clear();
+    Send.Queue.ResetLastTaken();
+  }
+  std::lock_guard lock(Receive.Lock);
+  Receive.Queue.Clear();
 }
 
 }  // namespace qx

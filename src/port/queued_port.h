@@ -58,7 +58,8 @@ class TQueuedPort : public TQXCCC {
   // Sets the send cap and starts each given worker (created parked, then resumed).
   void StartWorkers(std::unique_ptr<TSendThread> send, std::unique_ptr<TCommThread> receive);
   // The stop sequence: receive worker first (woken by WakeReceiveWorker), then the
-  // send worker; both are joined before their records go.
+  // send worker; both are joined before their records go, and only then are both
+  // queues emptied.
   void StopWorkers();
   // How the stop sequence wakes the receive worker; the default resumes it.
   virtual void WakeReceiveWorker();

@@ -46,6 +46,10 @@ class MemoryDevice {
   std::atomic<bool> Hold{false};
   // Counts device writes that have started (also held ones).
   std::atomic<int> WritesStarted{0};
+  // While set, a device read gives nothing until the port is stopping, then what it
+  // has: a read that completes once Close has begun.
+  std::atomic<bool> HoldReads{false};
+  std::atomic<int> ReadsStarted{0};
   // When set, written bytes are only counted (for throughput figures).
   std::atomic<bool> Discard{false};
   std::atomic<long long> BytesTaken{0};
@@ -149,6 +153,7 @@ class TMemoryPort final : public TQueuedPort {
   int SetHandshakeBypass(int) override { return 0; }
 
   bool HasWorkers() const { return SendWorker != nullptr || RecvWorker != nullptr; }
+  bool SendWorkerParked() const { return SendWorker && SendWorker->Parked(); }
   // The record of the last Configure.
   PortSettings LastSettings;
 
@@ -180,6 +185,8 @@ class TMemoryPort final : public TQueuedPort {
 
    protected:
     bool ReadBlock(char* buffer, int capacity, int& got) override {
+      ++device_.ReadsStarted;
+      while (device_.HoldReads && !Stopping()) SleepMilliseconds(1);
       got = device_.Give(buffer, capacity);
       return true;
     }
