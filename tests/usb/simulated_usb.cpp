@@ -266,6 +266,8 @@ std::uint32_t SimVendorUsbDriver::WriteFile(DeviceHandle device, const void* dat
   }
   if (d->FailWrites > 0) {
     --d->FailWrites;
+    count = std::min(d->FailTransferred, size);
+    d->Link->Write(bytes, count);
     return d->FailError;
   }
   const std::uint32_t taken = d->MaxPerWrite > 0 ? std::min(d->MaxPerWrite, size) : size;

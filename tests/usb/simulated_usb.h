@@ -120,11 +120,13 @@ struct VendorDevice {
   std::string InterfacePath;
   std::string RefuseTimeoutsOn;   // "QX" or "QD": that channel refuses IOCTL_VUSB_SET_TIMEOUTS
   // Writes: the next SemTimeoutWrites time out in the driver after SemTransferred bytes;
-  // the next FailWrites fail at once with FailError; each write takes at most MaxPerWrite.
+  // the next FailWrites fail at once with FailError, each after moving FailTransferred
+  // bytes (reported in the count); each write takes at most MaxPerWrite.
   int SemTimeoutWrites = 0;
   std::uint32_t SemTransferred = 0;
   int FailWrites = 0;
   std::uint32_t FailError = win::ErrorGenFailure;
+  std::uint32_t FailTransferred = 0;
   std::uint32_t MaxPerWrite = 0;
   // Status word; HeldReads status reads still show bit 0x02 after it is switched off
   // (-1: it never goes).

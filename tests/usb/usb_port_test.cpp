@@ -504,6 +504,20 @@ TEST_F(UsbPortAsyncTest, ShortPiecesAndDriverTimeoutsAreSentAgain) {
   EXPECT_EQ(port.Close(), 1);
 }
 
+TEST_F(UsbPortAsyncTest, AFailedWriteThatMovedBytesGoesOnAfterThem) {
+  driver.AddDevice(0);
+  OpenDevice(0, 0, 0);
+  Change(0, [](VendorDevice& d) {
+    d.FailWrites = 2;
+    d.FailTransferred = 3;
+  });
+  EXPECT_EQ(port.Write(0, "0123456789", 10, nullptr), 1);
+  ASSERT_TRUE(test::WaitUntil([&] { return engine.HostBytes().size() >= 10 && port.GetOutputPending() == 0; }));
+  EXPECT_EQ(engine.HostBytes(), "0123456789");
+  EXPECT_EQ(Writes(driver.Log()), (std::vector<std::string>{"write 10", "write 7", "write 4"}));
+  EXPECT_EQ(port.Close(), 1);
+}
+
 TEST_F(UsbPortAsyncTest, AFullQueueRefusesAndCloseStopsAStuckWorker) {
   driver.AddDevice(0);
   OpenDevice(0, 0, 0);

@@ -31,21 +31,27 @@ class TQXUSB::TUsbSendThread final : public TSendThread {
     if (calls.DeviceIoControl(device, vusb::GetTimeouts, nullptr, 0, block, sizeof block, returned) == win::DeviceOk) {
       DecodeTimeouts(block, returned, held);
     }
-    const std::uint32_t limit = SendRetryLimit(static_cast<std::uint32_t>(length), held);
+    const auto size = static_cast<std::uint32_t>(length);
+    const std::uint32_t limit = SendRetryLimit(size, held);
     std::uint32_t retries = 0;
+    // Bytes of this piece that earlier, failed attempts moved: the next attempt goes
+    // on after them, so that nothing goes out twice.
+    std::uint32_t moved = 0;
     for (;;) {
+      const std::uint32_t rest = size - moved;
       std::uint32_t n = 0;
-      const std::uint32_t error = calls.WriteFile(device, data, static_cast<std::uint32_t>(length), n, nullptr);
+      const std::uint32_t error = calls.WriteFile(device, data + moved, rest, n, nullptr);
       if (error == win::DeviceOk) {
-        taken = static_cast<int>(std::min<std::uint32_t>(n, static_cast<std::uint32_t>(length)));
+        taken = static_cast<int>(moved + std::min(n, rest));
         return true;
       }
       if (error == win::ErrorSemTimeout) {
-        taken = static_cast<int>(std::min<std::uint32_t>(port_.Transferred(device), static_cast<std::uint32_t>(length)));
+        taken = static_cast<int>(moved + std::min(port_.Transferred(device), rest));
         return true;
       }
-      if (++retries > limit) {
-        taken = static_cast<int>(std::min<std::uint32_t>(n, static_cast<std::uint32_t>(length)));
+      moved += std::min(n, rest);
+      if (moved == size || ++retries > limit) {
+        taken = static_cast<int>(moved);
         return true;
       }
       if (Stopping()) return false;
