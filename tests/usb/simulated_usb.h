@@ -20,7 +20,7 @@
 #include <string>
 #include <vector>
 
-#include "port/usb/usb_device.h"
+#include "port/device/device_calls.h"
 #include "port/usb/usb_rules.h"
 #include "sim/engine/printer_engine.h"
 
@@ -198,6 +198,9 @@ struct UsbPrinter {
   int WritePolls = 0;
   int ReadPolls = 0;
   std::optional<std::uint32_t> CountAnswer;  // instead of the bytes the last write took
+  // A driver that never ends a cancelled request: CancelIo leaves it pending, and it
+  // outlives the handle until CompleteKept.
+  bool KeepCancelled = false;
   std::vector<std::string> DosNames;         // QueryDosDeviceA of the path less "\\?\"
   bool DosQueryFails = false;
   // Seen by the driver.
@@ -219,6 +222,9 @@ class SimUsbPrintDriver final : public SimulatedDriver {
     return get(printers_.at(static_cast<std::size_t>(index)));
   }
   static std::string InterfacePathFor(int index);
+  // Ends, late, the requests a KeepCancelled printer kept: each read fills its whole
+  // buffer, as a driver finishing at last would. Returns how many there were.
+  int CompleteKept();
 
   DeviceHandle CreateFileA(const char* path, std::uint32_t access, std::uint32_t share, std::uint32_t creation,
                            std::uint32_t flags, std::uint32_t& error) override;
@@ -255,6 +261,7 @@ class SimUsbPrintDriver final : public SimulatedDriver {
   sim::PrinterEngine& engine_;
   std::vector<UsbPrinter> printers_;
   std::map<DeviceOverlapped*, Operation> operations_;
+  std::vector<Operation> kept_;
 };
 
 }  // namespace qx::test

@@ -3,7 +3,7 @@
 #include "platform/os_version.h"
 #include "platform/time.h"
 #include "port/parallel/lpt_rules.h"
-#include "port/serial/overlapped_io.h"
+#include "port/device/overlapped_io_win32.h"
 
 namespace qx {
 

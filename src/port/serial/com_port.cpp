@@ -5,31 +5,11 @@
 
 #include "platform/os_version.h"
 #include "platform/time.h"
-#include "port/serial/overlapped_io.h"
+#include "port/device/overlapped_io_win32.h"
 
 namespace qx {
 
 namespace {
-
-class Kernel32DosDeviceFunctions final : public DosDeviceFunctions {
- public:
-  bool Define(unsigned flags, const char* name, const char* target) override {
-    using Fn = BOOL(WINAPI*)(DWORD, LPCSTR, LPCSTR);
-    auto fn = reinterpret_cast<Fn>(reinterpret_cast<void*>(Lookup("DefineDosDeviceA")));
-    return fn && fn(flags, name, target) != 0;
-  }
-  std::uint32_t Query(const char* name, char* buffer, std::uint32_t size) override {
-    using Fn = DWORD(WINAPI*)(LPCSTR, LPSTR, DWORD);
-    auto fn = reinterpret_cast<Fn>(reinterpret_cast<void*>(Lookup("QueryDosDeviceA")));
-    return fn ? fn(name, buffer, size) : 0;
-  }
-
- private:
-  static FARPROC Lookup(const char* function) {
-    HMODULE kernel = GetModuleHandleA("KERNEL32.DLL");
-    return kernel ? GetProcAddress(kernel, function) : nullptr;
-  }
-};
 
 constexpr DWORD AllPurges = PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURGE_RXCLEAR;
 
@@ -64,11 +44,6 @@ static_assert(DtrControlHandshake == DTR_CONTROL_HANDSHAKE && DtrControlEnable =
 static_assert(RtsControlHandshake == RTS_CONTROL_HANDSHAKE && RtsControlEnable == RTS_CONTROL_ENABLE);
 
 }  // namespace
-
-DosDeviceFunctions& Kernel32DosDevices() {
-  static Kernel32DosDeviceFunctions functions;
-  return functions;
-}
 
 // The shared send loop with the serial write step: clear the error state, write, and
 // on an immediate failure report it and write the same piece again at once.

@@ -11,10 +11,6 @@
 
 namespace qx {
 
-// DefineDosDeviceA and QueryDosDeviceA, looked up in "KERNEL32.DLL" at every call; a
-// function that is not there counts as a failed call.
-DosDeviceFunctions& Kernel32DosDevices();
-
 // Port kind 0: a printer on a COM port. In asynchronous mode writes go through the
 // send queue and a TComSendThread; a TComRecvThread reports received characters,
 // and reads still go straight to the device.

@@ -5,7 +5,7 @@
 #include "port/notification_targets.h"
 #include "port/queued_port.h"
 #include "port/serial/serial_rules.h"
-#include "port/usb/usb_device.h"
+#include "port/device/device_calls.h"
 #include "port/usb/usb_rules.h"
 
 namespace qx {
