@@ -1,12 +1,32 @@
 #pragma once
 
-// The device-information record of the serial and vendor USB kinds and the parsing of
-// the vendor driver's replies that fill it.
+// The vendor driver's controls, which the serial and vendor USB kinds both send, and
+// the device-information record that they fill from them.
 
 #include <cstdint>
+#include <functional>
 #include <string>
 
 namespace qx {
+
+// Vendor driver controls (FILE_DEVICE_UNKNOWN, METHOD_BUFFERED, any access).
+namespace vusb {
+inline constexpr std::uint32_t GetDriverVersion = 0x222000;
+inline constexpr std::uint32_t GetTimeouts = 0x22200C;
+inline constexpr std::uint32_t SetTimeouts = 0x222010;
+inline constexpr std::uint32_t GetDeviceDescriptor = 0x222040;
+inline constexpr std::uint32_t GetStringDescriptors = 0x222048;
+inline constexpr std::uint32_t GetDeviceState = 0x2220C0;
+inline constexpr std::uint32_t GetStatus = 0x2220C4;
+inline constexpr std::uint32_t SetControl = 0x2220C8;
+inline constexpr std::uint32_t GetStringDescriptor = 0x2220CC;
+inline constexpr std::uint32_t GetTransferred = 0x222100;
+inline constexpr std::uint32_t DeviceRequest = 0x2221FC;
+
+// Low byte of the status word.
+inline constexpr std::uint32_t StatusBusy = 0x01;
+inline constexpr std::uint32_t StatusHeld = 0x02;
+}  // namespace vusb
 
 // The device-information record that the serial and vendor USB kinds fill.
 struct DeviceInfo {
@@ -32,5 +52,16 @@ void StringsFromDescriptorRun(const unsigned char* bytes, std::uint32_t returned
 std::string StringFromDescriptor(const unsigned char* bytes, std::uint32_t returned);
 // StatusFlag and StatusCode from the device-state word.
 void StatusFromDeviceState(std::uint32_t state, int& statusFlag, int& statusCode);
+
+// One buffered control with no input: true when it succeeded, with `returned` bytes
+// stored in `out`.
+using DeviceControl = std::function<bool(std::uint32_t code, void* out, std::uint32_t outSize, std::uint32_t& returned)>;
+using DeviceStateRule = void (*)(std::uint32_t state, int& statusFlag, int& statusCode);
+
+// GetDeviceInfo of the serial and vendor USB kinds: clears the texts and StatusFlag,
+// then (when `open`) runs the five queries in order, reading the string-descriptor run
+// into `stringsSize` bytes and the state word through `stateRule`.
+void QueryDeviceInfo(DeviceInfo& record, bool open, const DeviceControl& control, std::uint32_t stringsSize,
+                     DeviceStateRule stateRule);
 
 }  // namespace qx

@@ -3,39 +3,39 @@
 #ifdef _WIN32
 #include <windows.h>
 
+#include <memory>
+
 #include "platform/time.h"
+#include "port/device/pending_io.h"
 
 namespace qx {
 
-// Cancels one overlapped operation and waits for it to finish, so that its buffer
-// and record may be reused or freed. Drivers complete a cancelled request promptly.
-inline DWORD CancelAndWait(HANDLE device, OVERLAPPED& overlapped) {
-  CancelIoEx(device, &overlapped);
-  DWORD count = 0;
-  GetOverlappedResult(device, &overlapped, &count, TRUE);
+// A request of the serial and parallel kinds, on the kernel32 binding of the device seam.
+inline std::unique_ptr<PendingIo> MakeRequest(std::uint32_t size) { return PendingIo::Make(Kernel32DeviceCalls(), size); }
+
+// Cancels the request in flight on `request` and waits for it at most CancelLimitMs;
+// the bytes it moved (0 when the driver kept it and it was given up).
+inline DWORD CancelBounded(HANDLE device, std::unique_ptr<PendingIo>& request) {
+  std::uint32_t count = 0;
+  CancelWithin(Kernel32DeviceCalls(), device, request, CancelLimitMs, count);
   return count;
 }
 
-// A fresh overlapped record on `event` (cleared), at offset 0.
-inline OVERLAPPED OverlappedOn(HANDLE event) {
-  OVERLAPPED overlapped{};
-  overlapped.hEvent = event;
-  if (event) ResetEvent(event);
-  return overlapped;
-}
-
-// Polls a pending operation without waiting, 1 ms apart, as the send and receive
-// workers do. Returns false when `stopping` said so (the operation is then cancelled
-// and finished); otherwise `count` holds the bytes moved, also when the operation
-// ended with an error.
+// Polls the pending operation on `request` without waiting, 1 ms apart, as the send
+// and receive workers do. Returns false when `stopping` said so (the operation is then
+// cancelled, and given up if the driver keeps it); otherwise `count` holds the bytes
+// moved, also when the operation ended with an error.
 template <class Stopping>
-bool PollPending(HANDLE device, OVERLAPPED& overlapped, DWORD& count, Stopping stopping) {
+bool PollPending(HANDLE device, std::unique_ptr<PendingIo>& request, DWORD& count, Stopping stopping) {
+  request->InFlight = true;
   for (;;) {
     count = 0;
-    if (GetOverlappedResult(device, &overlapped, &count, FALSE)) return true;
-    if (GetLastError() != ERROR_IO_INCOMPLETE) return true;
+    if (GetOverlappedResult(device, &request->Record(), &count, FALSE) || GetLastError() != ERROR_IO_INCOMPLETE) {
+      request->InFlight = false;
+      return true;
+    }
     if (stopping()) {
-      count = CancelAndWait(device, overlapped);
+      count = CancelBounded(device, request);
       return false;
     }
     SleepMilliseconds(1);

@@ -38,6 +38,12 @@ DeviceOverlapped& PendingIo::Rearm() {
   return record_;
 }
 
+bool EnsureRequest(DeviceCalls& calls, std::unique_ptr<PendingIo>& request, std::uint32_t size) {
+  if (request && request->Size() >= size) return true;
+  request = PendingIo::Make(calls, size);
+  return request != nullptr;
+}
+
 bool CancelWithin(DeviceCalls& calls, DeviceHandle device, std::unique_ptr<PendingIo>& request,
                   std::uint32_t limitMs, std::uint32_t& count) {
   count = 0;

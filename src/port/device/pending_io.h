@@ -33,6 +33,11 @@ class PendingIo {
   std::uint32_t size_;
 };
 
+// Makes sure `request` (which must not be in flight) holds `size` bytes or more: a
+// request too small, or none (the last one was given up), is replaced. False when no
+// event could be made.
+bool EnsureRequest(DeviceCalls& calls, std::unique_ptr<PendingIo>& request, std::uint32_t size);
+
 // How long a stop path waits for a driver to end a cancelled request.
 inline constexpr std::uint32_t CancelLimitMs = 2000;
 

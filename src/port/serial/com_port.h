@@ -6,6 +6,8 @@
 #include <string>
 
 #include "platform/win32_handle.h"
+#include "port/device/dos_devices.h"
+#include "port/device/pending_io.h"
 #include "port/queued_port.h"
 #include "port/serial/serial_rules.h"
 
@@ -19,10 +21,6 @@ class TQXCOM : public TQueuedPort {
   explicit TQXCOM(int portId, DosDeviceFunctions& dosDevices = Kernel32DosDevices());
   ~TQXCOM() override;
 
-  int Open() override;
-  int Write(int tag, const char* data, int length, int* written) override;
-  int Read(void* buffer, int length, int* got) override;
-  int Close() override;
   int DeviceRequest() override;
   // `info` is a DeviceInfo record. Always 0: the record is the result.
   int GetDeviceInfo(void* info) override;
@@ -30,7 +28,6 @@ class TQXCOM : public TQueuedPort {
   int IsReady() override;
   std::intptr_t GetHandle() override;
   int Configure(const PortSettings* settings) override;
-  int SetSyncMode(int sync) override;
   int GetInputAvailable() override;
   void ClearInput() override;
   int GetInputBlockSize() override;
@@ -41,10 +38,8 @@ class TQXCOM : public TQueuedPort {
   std::string DevicePath();
   // CreateFileA attributes of the last successful Open.
   DWORD OpenAttributes() const { return openAttributes_; }
-  bool HasWorkers() const { return SendWorker != nullptr || RecvWorker != nullptr; }
 
   int PortNumber = 0;
-  int SyncMode = 0;
   DCB Dcb;
   COMMTIMEOUTS Timeouts;
 
@@ -56,16 +51,24 @@ class TQXCOM : public TQueuedPort {
   class TComSendThread;
   class TComRecvThread;
 
+  bool OpenDevice(bool sync) override;
+  bool MakeWorkers(std::unique_ptr<TSendThread>& send, std::unique_ptr<TCommThread>& receive) override;
+  void AfterOpen() override { RaiseLines(); }
+  void BeforeStop() override;
   void WakeReceiveWorker() override;
+  void ReleaseDevice() override;
+  int WriteDevice(int tag, const char* data, int length, int* written) override;
+  int ReadDevice(void* buffer, int length, int* got) override;
+  // Reads go straight to the device in both modes.
+  bool ReadsFromQueue() const override { return false; }
   void RaiseLines();
   void ClearErrors();
 
   DosDeviceFunctions& dosDevices_;
   UniqueHandle device_;
-  UniqueHandle writeEvent_;
-  UniqueHandle readEvent_;
-  UniqueHandle commEvent_;
-  bool openSync_ = true;
+  // The record and buffer of an asynchronous Read: the port's own, so that a read the
+  // driver never ends can be given up without the caller's memory.
+  std::unique_ptr<PendingIo> read_;
   DWORD openAttributes_ = 0;
 };
 

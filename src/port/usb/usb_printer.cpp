@@ -77,13 +77,6 @@ void QX_USBPrinterClass::CancelWrite() {
   CancelWithin(calls_, handle_.Get(), write_, CancelLimitMs, unused);
 }
 
-bool QX_USBPrinterClass::Room(std::unique_ptr<PendingIo>& request, std::uint32_t size) {
-  if (request && request->Size() >= size) return true;
-  // Replaced when too small, or when the driver kept the last one.
-  request = PendingIo::Make(calls_, size);
-  return request != nullptr;
-}
-
 int QX_USBPrinterClass::Write(const char* data, int length, std::uint32_t& count) {
   count = 0;
   if (data == nullptr || length <= 0) return 0;
@@ -96,7 +89,7 @@ int QX_USBPrinterClass::Write(const char* data, int length, std::uint32_t& count
   for (;;) {
     count = 0;
     // The driver reads the bytes from the port's own buffer, which outlives the call.
-    if (!Room(write_, size)) return 0;
+    if (!EnsureRequest(calls_, write_, size)) return 0;
     std::memcpy(write_->Buffer(), data, size);
     std::uint32_t error = calls_.WriteFile(handle_.Get(), write_->Buffer(), size, count, &write_->Rearm());
     bool completed = error != win::ErrorIoPending;
@@ -138,7 +131,7 @@ int QX_USBPrinterClass::Write(const char* data, int length, std::uint32_t& count
 }
 
 std::uint32_t QX_USBPrinterClass::Transfer(void* buffer, std::uint32_t size) {
-  if (!Room(read_, size)) return 0;
+  if (!EnsureRequest(calls_, read_, size)) return 0;
   std::uint32_t n = 0;
   std::uint32_t error = calls_.ReadFile(handle_.Get(), read_->Buffer(), size, n, &read_->Rearm());
   if (error == win::ErrorIoPending) {

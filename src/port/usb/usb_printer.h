@@ -55,8 +55,6 @@ class QX_USBPrinterClass {
   std::uint32_t Transfer(void* buffer, std::uint32_t size);
   // Cancels the write in flight, waiting for it at most CancelLimitMs.
   void CancelWrite();
-  // A request of `size` bytes or more on `request`, which must not be in flight.
-  bool Room(std::unique_ptr<PendingIo>& request, std::uint32_t size);
 
   DeviceCalls& calls_;
   SeamHandle handle_;
