@@ -49,6 +49,10 @@ class TQueuedPort : public TQXCCC {
   int SetInputBlockSize(int n) override;
 
   bool HasWorkers() const { return SendWorker != nullptr || RecvWorker != nullptr; }
+  // Both workers exist and neither has ended (a worker ends only when stopped).
+  bool WorkersRunning() const {
+    return SendWorker && RecvWorker && SendWorker->Finished == 0 && RecvWorker->Finished == 0;
+  }
 
   int SyncMode = 0;
   PortQueue Send;

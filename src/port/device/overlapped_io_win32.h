@@ -3,6 +3,7 @@
 #ifdef _WIN32
 #include <windows.h>
 
+#include <cstring>
 #include <memory>
 
 #include "platform/time.h"
@@ -19,6 +20,15 @@ inline DWORD CancelBounded(HANDLE device, std::unique_ptr<PendingIo>& request) {
   std::uint32_t count = 0;
   CancelWithin(Kernel32DeviceCalls(), device, request, CancelLimitMs, count);
   return count;
+}
+
+// Starts an overlapped write of `length` bytes, copied into the request's own buffer.
+// ERROR_SUCCESS when it completed at once, else the error (ERROR_IO_PENDING: in flight).
+inline DWORD StartWrite(HANDLE device, PendingIo& request, const char* data, int length, DWORD& count) {
+  count = 0;
+  std::memcpy(request.Buffer(), data, static_cast<std::size_t>(length));
+  if (WriteFile(device, request.Buffer(), static_cast<DWORD>(length), &count, &request.Rearm())) return ERROR_SUCCESS;
+  return GetLastError();
 }
 
 // Polls the pending operation on `request` without waiting, 1 ms apart, as the send

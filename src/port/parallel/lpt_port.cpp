@@ -22,11 +22,9 @@ class TQXLPT::TLptSendThread final : public TSendThread {
   bool WritePiece(const char* data, int length, int& taken) override {
     taken = 0;
     if (!io_) return false;  // given up at a stop
-    std::memcpy(io_->Buffer(), data, static_cast<std::size_t>(length));
     DWORD count = 0;
     bool going = true;
-    if (!WriteFile(device_, io_->Buffer(), static_cast<DWORD>(length), &count, &io_->Rearm()) &&
-        GetLastError() == ERROR_IO_PENDING) {
+    if (StartWrite(device_, *io_, data, length, count) == ERROR_IO_PENDING) {
       going = PollPending(device_, io_, count, [this] { return Stopping(); });
     }
     taken = static_cast<int>(count);

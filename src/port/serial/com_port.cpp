@@ -63,13 +63,12 @@ class TQXCOM::TComSendThread final : public TSendThread {
     COMSTAT status{};
     ClearCommError(device_, &errors, &status);
     DWORD count = 0;
-    std::memcpy(io_->Buffer(), data, static_cast<std::size_t>(length));
-    if (WriteFile(device_, io_->Buffer(), static_cast<DWORD>(length), &count, &io_->Rearm())) {
+    const DWORD error = StartWrite(device_, *io_, data, length, count);
+    if (error == ERROR_SUCCESS) {
       failing_ = false;
       taken = static_cast<int>(count);
       return true;
     }
-    const DWORD error = GetLastError();
     if (error != ERROR_IO_PENDING) {
       if (!failing_) {
         std::printf("TComSendThread: WriteFile failed, error %lu, count %lu\n", static_cast<unsigned long>(error),
@@ -94,10 +93,11 @@ class TQXCOM::TComSendThread final : public TSendThread {
   bool failing_ = false;
 };
 
-// Waits for received characters and reports them; the data stays in the device. An
-// empty event mask (the port clears the comm mask at close) ends it. A wait that fails
-// (a line error stops the device until its error state is cleared) clears the error
-// state and waits again after a pause.
+// Waits for received characters and reports them; the data stays in the device. Only
+// a stop ends it (the port clears the comm mask at close, which ends a pending wait).
+// A wait that fails (a line error stops the device until its error state is cleared)
+// clears the error state, and it, or one that reports no characters, is made again
+// after a pause.
 class TQXCOM::TComRecvThread final : public TCommThread {
  public:
   TComRecvThread(TQXCOM& port, HANDLE device, std::unique_ptr<PendingIo> io)
@@ -128,14 +128,16 @@ class TQXCOM::TComRecvThread final : public TCommThread {
         DWORD unused = 0;
         waited = GetOverlappedResult(device_, &overlapped, &unused, FALSE) != 0;
       }
+      if (Stopping()) return;
       if (!waited) {
         DWORD errors = 0;
         COMSTAT status{};
         ClearCommError(device_, &errors, &status);
+      }
+      if (!waited || (*mask & EV_RXCHAR) == 0) {
         SleepMilliseconds(ErrorPauseMs);
         continue;
       }
-      if ((*mask & EV_RXCHAR) == 0) return;
       Owner.NotifyDataArrived();
       SleepMilliseconds(1);
     }
