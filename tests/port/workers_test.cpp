@@ -342,6 +342,21 @@ TEST(Ports, OpenCloseCyclesWithConcurrentWrites) {
   }
 }
 
+TEST(FailureRun, PacesEveryFailureAndReportsOnlyTheFirstOfARun) {
+  struct StepClock final : Clock {
+    std::int64_t now = 0;
+    std::int64_t NowMilliseconds() const override { return now; }
+    void SleepMilliseconds(int ms) override { now += ms; }
+  } clock;
+  FailureRun run(clock);
+  std::vector<bool> reported;
+  for (int i = 0; i < 3; ++i) reported.push_back(run.Failed());
+  run.Succeeded();
+  reported.push_back(run.Failed());
+  EXPECT_EQ(reported, (std::vector<bool>{true, false, false, true}));
+  EXPECT_EQ(clock.now, 4);
+}
+
 // A Resume given between a worker's check and its park must not be lost.
 class CountingWorker final : public TCommThread {
  public:

@@ -3,7 +3,6 @@
 #include <cstdio>
 #include <cstring>
 
-#include "platform/time.h"
 
 #ifdef _WIN32
 #include <winsock2.h>
@@ -48,7 +47,11 @@ class TQXNET::TTcpSendThread final : public TSendThread {
     const int n = qx::Send(socket_, data, length);
     taken = n > 0 ? n : 0;
     // A broken connection fails every send until Close: do not spin on it.
-    if (n < 0) SleepMilliseconds(1);
+    if (n < 0) {
+      failures_.Failed();
+    } else {
+      failures_.Succeeded();
+    }
     return true;
   }
   // The rest of a piece that went out in part is sent again at once.
@@ -56,6 +59,7 @@ class TQXNET::TTcpSendThread final : public TSendThread {
 
  private:
   SocketHandle socket_;
+  FailureRun failures_;
 };
 
 class TQXNET::TTcpRecvThread final : public TRecvThread {

@@ -64,23 +64,20 @@ class TQXCOM::TComSendThread final : public TSendThread {
     ClearCommError(device_, &errors, &status);
     DWORD count = 0;
     const DWORD error = StartWrite(device_, *io_, data, length, count);
-    if (error == ERROR_SUCCESS) {
-      failing_ = false;
-      taken = static_cast<int>(count);
-      return true;
-    }
-    if (error != ERROR_IO_PENDING) {
-      if (!failing_) {
+    if (error != ERROR_SUCCESS && error != ERROR_IO_PENDING) {
+      if (failures_.Failed()) {
         std::printf("TComSendThread: WriteFile failed, error %lu, count %lu\n", static_cast<unsigned long>(error),
                     static_cast<unsigned long>(count));
         std::fflush(stdout);
       }
-      failing_ = true;
       taken = static_cast<int>(count);
-      SleepMilliseconds(1);
       return true;
     }
-    failing_ = false;
+    failures_.Succeeded();
+    if (error == ERROR_SUCCESS) {
+      taken = static_cast<int>(count);
+      return true;
+    }
     const bool going = PollPending(device_, io_, count, [this] { return Stopping(); });
     taken = static_cast<int>(count);
     return going;
@@ -90,7 +87,7 @@ class TQXCOM::TComSendThread final : public TSendThread {
  private:
   HANDLE device_;
   std::unique_ptr<PendingIo> io_;
-  bool failing_ = false;
+  FailureRun failures_;
 };
 
 // Waits for received characters and reports them; the data stays in the device. Only
