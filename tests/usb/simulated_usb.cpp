@@ -31,8 +31,8 @@ constexpr std::uint32_t ErrorInvalidFunction = 1;
 
 }  // namespace
 
-void FakeTime::Sleep(std::uint32_t ms) {
-  now_ += ms;
+void FakeTime::SleepMilliseconds(int ms) {
+  if (ms > 0) now_ += ms;
   if (realPause_) std::this_thread::sleep_for(std::chrono::microseconds(200));
 }
 

@@ -18,7 +18,6 @@ namespace qx {
 namespace {
 
 using test::FakeTime;
-using test::SimClock;
 using test::SimVendorUsbDriver;
 using test::VendorDevice;
 
@@ -50,7 +49,7 @@ class UsbPortTest : public ::testing::Test {
   explicit UsbPortTest(bool realPause = false) : time(realPause) {}
 
   FakeTime time;
-  SimClock clock{time};
+  Clock& clock{time};
   sim::PrinterEngine engine{clock};
   SimVendorUsbDriver driver{time, engine};
   TQXUSB port{KindVendorUsb, driver};

@@ -17,7 +17,6 @@ namespace qx {
 namespace {
 
 using test::FakeTime;
-using test::SimClock;
 using test::SimUsbPrintDriver;
 using test::UsbPrinter;
 
@@ -35,7 +34,7 @@ std::vector<std::string> Requests(const std::vector<std::string>& log) {
 class UsbPrinterTest : public ::testing::Test {
  protected:
   FakeTime time;
-  SimClock clock{time};
+  Clock& clock{time};
   sim::PrinterEngine engine{clock};
   SimUsbPrintDriver driver{time, engine};
   TQXUSBPRN port{KindUsbPrinter, driver};
