@@ -11,7 +11,7 @@
 #include "app/main_window_steps.h"
 #include "platform/time.h"
 #include "port/port_table.h"
-#include "port/usb/usb_device.h"
+#include "port/device/device_calls.h"
 
 namespace qx {
 

@@ -5,7 +5,7 @@
 #include "cli/interrupts.h"
 
 #ifdef _WIN32
-#include "port/usb/usb_device.h"
+#include "port/device/device_calls.h"
 #include "services/win32_service_system.h"
 #endif
 

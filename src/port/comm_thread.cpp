@@ -69,7 +69,9 @@ void TCommThread::WaitFor() {
 
 bool TCommThread::WaitForWake(std::unique_lock<std::mutex>& lock) {
   Suspended = 1;
+  parked_ = true;
   parkSignal_.wait(lock, [this] { return wakePending_ || Stopping(); });
+  parked_ = false;
   wakePending_ = false;
   Suspended = 0;
   return !Stopping();
@@ -121,6 +123,8 @@ void TSendThread::Execute() {
     while (done != got) {
       if (AbandonBlock != 0) break;
       if (!HonourSuspend()) return;
+      // A ClearOutput may have come while parked.
+      if (AbandonBlock != 0) break;
       const int piece = std::min(got - done, block);
       int taken = 0;
       if (!WritePiece(staging + done, piece, taken)) return;

@@ -5,6 +5,9 @@
 #include <memory>
 #include <mutex>
 #include <thread>
+#include <utility>
+
+#include "platform/clock.h"
 
 namespace qx {
 
@@ -37,6 +40,8 @@ class TCommThread {
   void RequestStop();
   // Blocks until the thread has ended. Never call it from the worker itself.
   void WaitFor();
+  // True while the worker waits in one of its parks (for diagnostics and tests).
+  bool Parked() const { return parked_.load(); }
 
   TQXCCC& Owner;
   std::atomic<int> StopRequested{0};
@@ -62,7 +67,26 @@ class TCommThread {
   std::mutex parkLock_;
   std::condition_variable parkSignal_;
   bool wakePending_ = false;
+  std::atomic<bool> parked_{false};
   std::thread thread_;
+};
+
+// The pacing of a device write that fails at once (a device that has gone fails every
+// write until Close): a 1 ms pause after each failure, so that the worker does not
+// spin, and only the first failure of each run is reported.
+class FailureRun {
+ public:
+  explicit FailureRun(Clock& clock = SystemClock()) : clock_(clock) {}
+  // After a failure: pauses, and is true for the first failure of a run.
+  bool Failed() {
+    clock_.SleepMilliseconds(1);
+    return !std::exchange(failing_, true);
+  }
+  void Succeeded() { failing_ = false; }
+
+ private:
+  Clock& clock_;
+  bool failing_ = false;
 };
 
 // The send-worker loop that every queued kind shares: it takes one block at a time

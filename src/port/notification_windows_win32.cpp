@@ -49,14 +49,17 @@ TQXCCC* NetworkPortWithSocket(PortTable& table, WPARAM socket, SocketNotifyTarge
 LRESULT CALLBACK SocketProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   PortTable* table = TableOf(window);
   if (message == SocketNotifyMessage && table != nullptr) {
-    // The error half of lParam is not looked at: a failed connect still counts as made.
     const WORD event = LOWORD(lParam);
+    const WORD error = HIWORD(lParam);
     if (event == FdConnect || event == FdClose) {
       SocketNotifyTarget* target = nullptr;
       if (TQXCCC* port = NetworkPortWithSocket(*table, wParam, target)) {
         if (event == FdConnect) {
-          target->MarkOpened();
-          target->NotifyOpened();
+          // A connect that failed made no connection: the port is not open.
+          if (error == 0) {
+            target->MarkOpened();
+            target->NotifyOpened();
+          }
         } else {
           port->Close();
         }

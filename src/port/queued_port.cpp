@@ -1,5 +1,6 @@
 #include "port/queued_port.h"
 
+#include "platform/time.h"
 
 namespace qx {
 
@@ -8,6 +9,59 @@ TQueuedPort::TQueuedPort(int portId, int kind, int outputBlockSize, int inputBlo
       outputBlockSize_(outputBlockSize),
       inputBlockSize_(inputBlockSize),
       staging_(std::make_unique<char[]>(MaxOutputBlockSize)) {}
+
+int TQueuedPort::Open() {
+  if (IsOpen()) return 1;
+  const bool sync = OpensSynchronously();
+  if (!OpenDevice(sync)) return 0;
+  openSync_ = sync;
+  if (!sync) {
+    std::unique_ptr<TSendThread> send;
+    std::unique_ptr<TCommThread> receive;
+    if (!MakeWorkers(send, receive)) {
+      ReleaseDevice();
+      return 0;
+    }
+    StartWorkers(std::move(send), std::move(receive));
+  }
+  AfterOpen();
+  NotifyOpened();
+  return 1;
+}
+
+int TQueuedPort::Close() {
+  if (!IsOpen()) {
+    ReleaseDevice();
+    return 1;
+  }
+  try {
+    Pause(ClosePauseMs);
+    ClearOutput();
+    BeforeStop();
+    StopWorkers();
+    ReleaseDevice();
+    NotifyClosed();
+  } catch (...) {
+    return 0;
+  }
+  return 1;
+}
+
+int TQueuedPort::Write(int tag, const char* data, int length, int* written) {
+  if (RefuseTransfer(data, length, written)) return 0;
+  if (!openSync_) return QueueWrite(tag, data, length, written);
+  return WriteDevice(tag, data, length, written);
+}
+
+int TQueuedPort::Read(void* buffer, int length, int* got) {
+  if (RefuseTransfer(buffer, length, got)) return 0;
+  if (!openSync_ && ReadsFromQueue()) return TakeInput(buffer, length, got);
+  return ReadDevice(buffer, length, got);
+}
+
+int TQueuedPort::SetSyncMode(int sync) { return SyncMode = sync; }
+
+void TQueuedPort::Pause(int ms) { SleepMilliseconds(ms); }
 
 int TQueuedPort::GetOutputPending() {
   std::lock_guard lock(Send.Lock);
@@ -127,6 +181,14 @@ void TQueuedPort::StopWorkers() {
   }
   RecvWorker.reset();
   SendWorker.reset();
+  // Only now: until the joins a worker may still have appended what a read brought.
+  {
+    std::lock_guard lock(Send.Lock);
+    Send.Queue.Clear();
+    Send.Queue.ResetLastTaken();
+  }
+  std::lock_guard lock(Receive.Lock);
+  Receive.Queue.Clear();
 }
 
 }  // namespace qx

@@ -11,7 +11,7 @@
 #include "port/serial/com_port.h"
 #include "port/service/service_library_win32.h"
 #include "port/service/service_port.h"
-#include "port/usb/usb_device.h"
+#include "port/device/device_calls.h"
 #include "port/usb/usb_port.h"
 #include "port/usb/usb_printer.h"
 #endif

@@ -87,6 +87,7 @@ class NetPortTest : public ::testing::Test {
   }
 
   std::atomic<bool> hold{false};
+  std::atomic<bool> blockQueued{false};
   Ipv4Address address_;
   sim::SimulatedPrinterOptions options_;
   test::PacedClock netClock{test::NetClockSpeed};
@@ -224,8 +225,9 @@ TEST_F(NetPortDataTest, SendQueueCapAndByteExactDelivery) {
 }
 
 TEST_F(NetPortDataTest, CloseAndReopenStartWithEmptyQueues) {
-  // Held until Close empties the receive queue, which it does just before the send queue.
-  HoldSendWorker([this] { return port->GetInputAvailable() > 0; });
+  // Held, once the block below is queued, until Close abandons it (only the piece in
+  // progress then counts as pending).
+  HoldSendWorker([this] { return !blockQueued || port->GetOutputPending() > 1; });
   hold = false;
   ASSERT_EQ(port->Open(), 1);
   const sim::Bytes identify = sim::wire::Identify();
@@ -236,6 +238,7 @@ TEST_F(NetPortDataTest, CloseAndReopenStartWithEmptyQueues) {
   SendOneAndHold();
   const std::string held(3000, 'C');
   port->Write(0, held.data(), 3000, &written);
+  blockQueued = true;
   EXPECT_GE(port->GetOutputPending(), 3000);
   ASSERT_EQ(port->Close(), 1);
   ASSERT_EQ(port->Open(), 1);

@@ -147,7 +147,7 @@ TEST(DeviceChangeWindow, TheRealVendorUsbPortClosedIsAskedAndClosedAgain) {
   table.LibraryShutdown();
 }
 
-TEST(SocketWindow, ConnectMarksTheFirstNetworkPortWithThatSocketOpen) {
+TEST(SocketWindow, ASuccessfulConnectMarksTheFirstNetworkPortWithThatSocketOpen) {
   TableWith t({
       {0, [](int id) { return std::make_unique<CountingPort>(id, KindSerial); }},
       {1, [](int id) { return std::make_unique<FakeNetPort>(id, 700); }},
@@ -160,10 +160,10 @@ TEST(SocketWindow, ConnectMarksTheFirstNetworkPortWithThatSocketOpen) {
   EXPECT_EQ(t.At<FakeNetPort>(3).marks, 0);
   EXPECT_EQ(t.At<FakeNetPort>(4).marks, 0);
 
-  // An error code in the high half does not matter.
+  // A connect that carries an error (here WSAECONNREFUSED) opens nothing.
   EXPECT_EQ(SendMessageA(t.SocketWindow(), SocketNotifyMessage, 800, MAKELPARAM(0x10, 10061)), 0);
-  EXPECT_EQ(t.At<FakeNetPort>(4).marks, 1);
-  EXPECT_EQ(t.At<FakeNetPort>(4).notifies, 1);
+  EXPECT_EQ(t.At<FakeNetPort>(4).marks, 0);
+  EXPECT_EQ(t.At<FakeNetPort>(4).notifies, 0);
 }
 
 TEST(SocketWindow, CloseClosesThePortAndOtherEventsGoToTheDefault) {

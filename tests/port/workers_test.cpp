@@ -98,6 +98,25 @@ TEST(SendWorker, ClearOutputAbandonsTheBlockAfterThePieceInProgress) {
   EXPECT_TRUE(device.Written() == block.substr(0, 1000) + "after");
 }
 
+TEST(SendWorker, AnAbandonedBlockStaysAbandonedAfterAPark) {
+  MemoryDevice device;
+  device.MaxPerWrite = 100;
+  TMemoryPort port(0, device);
+  ASSERT_EQ(port.Open(), 1);
+  device.Hold = true;
+  const std::string old = Pattern(1000);
+  ASSERT_EQ(port.Write(0, old.data(), 1000, nullptr), 1);
+  ASSERT_TRUE(WaitUntil([&] { return device.WritesStarted == 1; }));
+  port.SuspendOutput();
+  device.Hold = false;
+  // Parked between two pieces of the old block.
+  ASSERT_TRUE(WaitUntil([&] { return device.Written().size() == 100 && port.SendWorkerParked(); }));
+  port.ClearOutput();
+  ASSERT_EQ(port.Write(0, "new", 3, nullptr), 1);  // resumes the worker
+  ASSERT_TRUE(WaitUntil([&] { return port.GetOutputPending() == 0 && device.Written().size() >= 103; }));
+  EXPECT_TRUE(device.Written() == old.substr(0, 100) + "new");
+}
+
 TEST(SendWorker, ClearOutputWhileIdleDoesNotDropTheNextWrite) {
   MemoryDevice device;
   TMemoryPort port(0, device);
@@ -270,6 +289,20 @@ TEST(Ports, ReopenStartsWithEmptyQueues) {
   port.Close();
 }
 
+TEST(Ports, BytesThatArriveWhileClosingDoNotSurviveIntoTheNextOpen) {
+  MemoryDevice device;
+  TMemoryPort port(0, device);
+  device.HoldReads = true;
+  device.Feed("late");
+  ASSERT_EQ(port.Open(), 1);
+  ASSERT_TRUE(WaitUntil([&] { return device.ReadsStarted >= 1; }));
+  ASSERT_EQ(port.Close(), 1);  // the held read completes with the bytes during the stop
+  device.HoldReads = false;
+  ASSERT_EQ(port.Open(), 1);
+  EXPECT_EQ(port.GetInputAvailable(), 0);
+  port.Close();
+}
+
 // Open/close cycles while another thread writes. Every byte that Write accepted and
 // that was sent before the close reached the device exactly once and in order: what
 // the device got is always a prefix of what was accepted, and when the test lets the
@@ -307,6 +340,21 @@ TEST(Ports, OpenCloseCyclesWithConcurrentWrites) {
       ASSERT_TRUE(got == accepted.substr(0, got.size())) << "cycle " << cycle;
     }
   }
+}
+
+TEST(FailureRun, PacesEveryFailureAndReportsOnlyTheFirstOfARun) {
+  struct StepClock final : Clock {
+    std::int64_t now = 0;
+    std::int64_t NowMilliseconds() const override { return now; }
+    void SleepMilliseconds(int ms) override { now += ms; }
+  } clock;
+  FailureRun run(clock);
+  std::vector<bool> reported;
+  for (int i = 0; i < 3; ++i) reported.push_back(run.Failed());
+  run.Succeeded();
+  reported.push_back(run.Failed());
+  EXPECT_EQ(reported, (std::vector<bool>{true, false, false, true}));
+  EXPECT_EQ(clock.now, 4);
 }
 
 // A Resume given between a worker's check and its park must not be lost.

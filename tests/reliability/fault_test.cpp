@@ -23,7 +23,6 @@ namespace {
 
 using test::FakeHost;
 using test::HostTime;
-using test::SimClock;
 using test::SimUsbPrintDriver;
 using test::SimVendorUsbDriver;
 using test::UsbPrinter;
@@ -40,7 +39,7 @@ class ReliabilityFaults : public ::testing::Test {
  protected:
   FakeHost host;
   HostTime time{host};
-  SimClock clock{time};
+  Clock& clock{time};
   sim::PrinterEngine engine{clock};
   SimVendorUsbDriver vendor{time, engine};
   SimUsbPrintDriver printer{time, engine};

@@ -25,14 +25,13 @@ namespace {
 
 using test::FakeHost;
 using test::HostTime;
-using test::SimClock;
 using test::SimUsbPrintDriver;
 using test::SimVendorUsbDriver;
 
 TEST(ReliabilitySoak, AThousandGetsLeaveNoHandlesOrMemoryBehind) {
   FakeHost host;
   HostTime time{host};
-  SimClock clock{time};
+  Clock& clock{time};
   sim::PrinterEngine engine{clock};
   SimVendorUsbDriver vendor{time, engine};
   PortTable table{test::SimulatedUsbPorts(vendor)};
@@ -86,7 +85,7 @@ TEST(ReliabilitySoak, AThousandGetsLeaveNoHandlesOrMemoryBehind) {
 class ReliabilityQueuedWrites : public ::testing::Test {
  protected:
   test::FakeTime time{true};
-  SimClock clock{time};
+  Clock& clock{time};
   sim::PrinterEngine engine{clock};
 
   // Writes `total` bytes in chunks of varying sizes, each retried while the queue is
@@ -105,7 +104,7 @@ class ReliabilityQueuedWrites : public ::testing::Test {
         chunk = chunk * 3 % 1500 + 1;
       } else {
         EXPECT_EQ(written, 0);
-        time.Sleep(1);
+        time.SleepMilliseconds(1);
       }
     }
     return accepted;

@@ -190,18 +190,6 @@ std::int64_t Bound(const Step& s) {
   return 0;
 }
 
-
-// The simulated drivers' time is the soak's clock.
-class ClockTime final : public test::SimTime {
- public:
-  explicit ClockTime(Clock& clock) : clock_(clock) {}
-  std::int64_t Now() const override { return clock_.NowMilliseconds(); }
-  void Sleep(std::uint32_t ms) override { clock_.SleepMilliseconds(static_cast<int>(ms)); }
-
- private:
-  Clock& clock_;
-};
-
 // The window on the soak's clock. Dispatching the messages of the restart wait takes
 // its time too, so that a 60 s wait is not 60000 polls.
 class SoakHost final : public test::FakeHost {
@@ -226,7 +214,8 @@ int EnvInt(const char* name, int fallback) {
 class ReliabilityFaultSoak : public ::testing::Test {
  protected:
   test::PacedClock clock{NetworkSpeed, false, NetworkMaxRealSleepMs};
-  ClockTime time{clock};
+  // The simulated drivers' time is the soak's clock.
+  Clock& time{clock};
   SoakHost host{clock};
   std::unique_ptr<sim::SimulatedPrinter> printer;
   std::unique_ptr<test::SimVendorUsbDriver> vendor;

@@ -46,6 +46,10 @@ class MemoryDevice {
   std::atomic<bool> Hold{false};
   // Counts device writes that have started (also held ones).
   std::atomic<int> WritesStarted{0};
+  // While set, a device read gives nothing until the port is stopping, then what it
+  // has: a read that completes once Close has begun.
+  std::atomic<bool> HoldReads{false};
+  std::atomic<int> ReadsStarted{0};
   // When set, written bytes are only counted (for throughput figures).
   std::atomic<bool> Discard{false};
   std::atomic<long long> BytesTaken{0};
@@ -88,53 +92,6 @@ class TMemoryPort final : public TQueuedPort {
   TMemoryPort(int portId, MemoryDevice& device) : TQueuedPort(portId, 0, 1024, 1024), device_(device) {}
   ~TMemoryPort() override { Close(); }
 
-  int Open() override {
-    if (opened_) return 1;
-    if (device_.FailOpens > 0) {
-      --device_.FailOpens;
-      return 0;
-    }
-    opened_ = true;
-    if (syncMode_ == 0) {
-      StartWorkers(std::make_unique<SendThread>(*this), std::make_unique<RecvThread>(*this));
-    }
-    NotifyOpened();
-    return 1;
-  }
-
-  int Write(int tag, const char* data, int length, int* written) override {
-    if (!opened_ || length <= 0) {
-      if (written) *written = 0;
-      return 0;
-    }
-    if (syncMode_ == 0) return QueueWrite(tag, data, length, written);
-    const int n = device_.Take(data, length);
-    if (written) *written = n;
-    NotifyWriteProgress(tag, n, n == length ? 1 : 0);
-    return n == length ? 1 : 0;
-  }
-
-  int Read(void* buffer, int length, int* got) override {
-    if (!opened_ || length <= 0) {
-      if (got) *got = 0;
-      return 0;
-    }
-    if (syncMode_ == 0) return TakeInput(buffer, length, got);
-    const int n = device_.Give(static_cast<char*>(buffer), length);
-    if (got) *got = n;
-    return n == length ? 1 : 0;
-  }
-
-  int Close() override {
-    if (!opened_) return 1;
-    ClearInput();
-    ClearOutput();
-    StopWorkers();
-    opened_ = false;
-    NotifyClosed();
-    return 1;
-  }
-
   int DeviceRequest() override { return 0; }
   int GetDeviceInfo(void*) override { return 0; }
   int IsOpen() override { return opened_ ? 1 : 0; }
@@ -145,10 +102,9 @@ class TMemoryPort final : public TQueuedPort {
     if (!opened_) SetSyncMode(settings->SyncMode);
     return 1;
   }
-  int SetSyncMode(int sync) override { return syncMode_ = sync; }
   int SetHandshakeBypass(int) override { return 0; }
 
-  bool HasWorkers() const { return SendWorker != nullptr || RecvWorker != nullptr; }
+  bool SendWorkerParked() const { return SendWorker && SendWorker->Parked(); }
   // The record of the last Configure.
   PortSettings LastSettings;
 
@@ -180,6 +136,8 @@ class TMemoryPort final : public TQueuedPort {
 
    protected:
     bool ReadBlock(char* buffer, int capacity, int& got) override {
+      ++device_.ReadsStarted;
+      while (device_.HoldReads && !Stopping()) SleepMilliseconds(1);
       got = device_.Give(buffer, capacity);
       return true;
     }
@@ -188,9 +146,35 @@ class TMemoryPort final : public TQueuedPort {
     MemoryDevice& device_;
   };
 
+  bool OpenDevice(bool) override {
+    if (device_.FailOpens > 0) {
+      --device_.FailOpens;
+      return false;
+    }
+    opened_ = true;
+    return true;
+  }
+  bool MakeWorkers(std::unique_ptr<TSendThread>& send, std::unique_ptr<TCommThread>& receive) override {
+    send = std::make_unique<SendThread>(*this);
+    receive = std::make_unique<RecvThread>(*this);
+    return true;
+  }
+  void Pause(int) override {}
+  void ReleaseDevice() override { opened_ = false; }
+  int WriteDevice(int tag, const char* data, int length, int* written) override {
+    const int n = device_.Take(data, length);
+    if (written) *written = n;
+    NotifyWriteProgress(tag, n, n == length ? 1 : 0);
+    return n == length ? 1 : 0;
+  }
+  int ReadDevice(void* buffer, int length, int* got) override {
+    const int n = device_.Give(static_cast<char*>(buffer), length);
+    if (got) *got = n;
+    return n == length ? 1 : 0;
+  }
+
   MemoryDevice& device_;
   std::atomic<bool> opened_{false};
-  int syncMode_ = 0;
 };
 
 // Polls `condition` until it holds or `limit` passes; tests use it instead of sleeps.

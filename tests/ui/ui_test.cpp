@@ -21,7 +21,7 @@
 #include "services/service_state.h"
 #include "serial/pty_bridge.h"
 #include "services/wine_service_support.h"
-#include "port/usb/usb_device.h"
+#include "port/device/device_calls.h"
 #include "sim/engine/printer_engine.h"
 #include "sim/transport/real_clock.h"
 #include "ui_driver.h"

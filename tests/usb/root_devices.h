@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "port/usb/usb_device.h"
+#include "port/device/device_calls.h"
 
 namespace qx::test {
 

@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "port/standard_ports.h"
-#include "port/usb/usb_device.h"
+#include "port/device/device_calls.h"
 #include "port/usb/usb_port.h"
 #include "port/usb/usb_printer.h"
 #include "usb/root_devices.h"

@@ -6,7 +6,7 @@
 
 #include <string>
 
-#include "port/usb/usb_device.h"
+#include "port/device/device_calls.h"
 
 namespace qx {
 namespace {

@@ -31,8 +31,8 @@ constexpr std::uint32_t ErrorInvalidFunction = 1;
 
 }  // namespace
 
-void FakeTime::Sleep(std::uint32_t ms) {
-  now_ += ms;
+void FakeTime::SleepMilliseconds(int ms) {
+  if (ms > 0) now_ += ms;
   if (realPause_) std::this_thread::sleep_for(std::chrono::microseconds(200));
 }
 
@@ -266,6 +266,8 @@ std::uint32_t SimVendorUsbDriver::WriteFile(DeviceHandle device, const void* dat
   }
   if (d->FailWrites > 0) {
     --d->FailWrites;
+    count = std::min(d->FailTransferred, size);
+    d->Link->Write(bytes, count);
     return d->FailError;
   }
   const std::uint32_t taken = d->MaxPerWrite > 0 ? std::min(d->MaxPerWrite, size) : size;
@@ -474,7 +476,11 @@ DeviceHandle SimUsbPrintDriver::CreateFileA(const char* path, std::uint32_t acce
 void SimUsbPrintDriver::OnClose(const Object& object) {
   printers_.at(static_cast<std::size_t>(object.File)).Opened = false;
   for (auto it = operations_.begin(); it != operations_.end();) {
-    if (!it->second.Done && Find(it->second.Handle) == nullptr) {
+    if (!it->second.Done && Find(it->second.Handle) == nullptr &&
+        printers_.at(static_cast<std::size_t>(it->second.Printer)).KeepCancelled) {
+      kept_.push_back(it->second);
+      it = operations_.erase(it);
+    } else if (!it->second.Done && Find(it->second.Handle) == nullptr) {
       Bad("handle closed with an operation in flight");
       it = operations_.erase(it);
     } else {
@@ -600,11 +606,22 @@ std::uint32_t SimUsbPrintDriver::GetOverlappedResult(DeviceHandle device, Device
   return op.Error;
 }
 
+int SimUsbPrintDriver::CompleteKept() {
+  std::lock_guard lock(lock_);
+  const int n = static_cast<int>(kept_.size());
+  for (Operation& op : kept_) {
+    if (op.IsRead) std::memset(op.Buffer, 0x5A, op.Size);
+  }
+  kept_.clear();
+  return n;
+}
+
 std::uint32_t SimUsbPrintDriver::CancelIo(DeviceHandle device) {
   std::lock_guard lock(lock_);
   Note("cancel");
   for (auto& [record, op] : operations_) {
     if (op.Handle != device || op.Done) continue;
+    if (printers_.at(static_cast<std::size_t>(op.Printer)).KeepCancelled) continue;
     op.Done = true;
     op.Count = 0;
     op.Error = win::ErrorOperationAborted;

@@ -7,7 +7,7 @@
 // that can stall, reads in whole units). Both log what the port did to them, and count
 // calls made with the wrong sizes or flags as bad calls.
 //
-// Time comes from a SimTime: a fake one (sleeps move it) for the tests of time limits,
+// Time comes from a Clock: a fake one (sleeps move it) for the tests of time limits,
 // or a host's clock for the exchanges. Every member may be called from any thread.
 
 #include <atomic>
@@ -20,43 +20,30 @@
 #include <string>
 #include <vector>
 
-#include "port/usb/usb_device.h"
+#include "platform/clock.h"
+#include "port/device/device_calls.h"
 #include "port/usb/usb_rules.h"
 #include "sim/engine/printer_engine.h"
 
 namespace qx::test {
 
-class SimTime {
- public:
-  virtual ~SimTime() = default;
-  virtual std::int64_t Now() const = 0;
-  virtual void Sleep(std::uint32_t ms) = 0;
-};
+// Time is the program's clock seam.
+using SimTime = Clock;
 
 // Moves only when slept on. With `realPause` every sleep also yields the CPU for a
 // moment, for worker threads that poll.
-class FakeTime final : public SimTime {
+class FakeTime final : public Clock {
  public:
   explicit FakeTime(bool realPause = false) : realPause_(realPause) {}
-  std::int64_t Now() const override { return now_.load(); }
-  void Sleep(std::uint32_t ms) override;
+  std::int64_t NowMilliseconds() const override { return now_.load(); }
+  void SleepMilliseconds(int ms) override;
+  std::int64_t Now() const { return now_.load(); }
   void Advance(std::int64_t ms) { now_ += ms; }
   void Set(std::int64_t ms) { now_ = ms; }
 
  private:
   std::atomic<std::int64_t> now_{0};
   bool realPause_;
-};
-
-// The engine's clock on a SimTime.
-class SimClock final : public sim::Clock {
- public:
-  explicit SimClock(SimTime& time) : time_(time) {}
-  std::int64_t NowMilliseconds() const override { return time_.Now(); }
-  void SleepMilliseconds(int ms) override { time_.Sleep(ms > 0 ? static_cast<std::uint32_t>(ms) : 0); }
-
- private:
-  SimTime& time_;
 };
 
 // Handles, events, DOS names, time and the call log that both drivers share.
@@ -67,8 +54,8 @@ class SimulatedDriver : public DeviceCalls {
   DeviceHandle CreateEventA(bool manualReset, bool initialState) override;
   bool CloseHandle(DeviceHandle handle) override;
   std::uint32_t QueryDosDeviceA(const char* name, char* buffer, std::uint32_t size) override;
-  std::uint32_t TickCount() override { return static_cast<std::uint32_t>(time_.Now()); }
-  void Sleep(std::uint32_t milliseconds) override { time_.Sleep(milliseconds); }
+  std::uint32_t TickCount() override { return static_cast<std::uint32_t>(time_.NowMilliseconds()); }
+  void Sleep(std::uint32_t milliseconds) override { time_.SleepMilliseconds(static_cast<int>(milliseconds)); }
 
   // What the port did, one line per call ("open \\.\QXUSB000\QX flags 0x0", "write 5",
   // "ioctl 0x222010 in 16 out 0", "set 11", "get 12", "cancel", "read 512", "close QX").
@@ -120,11 +107,13 @@ struct VendorDevice {
   std::string InterfacePath;
   std::string RefuseTimeoutsOn;   // "QX" or "QD": that channel refuses IOCTL_VUSB_SET_TIMEOUTS
   // Writes: the next SemTimeoutWrites time out in the driver after SemTransferred bytes;
-  // the next FailWrites fail at once with FailError; each write takes at most MaxPerWrite.
+  // the next FailWrites fail at once with FailError, each after moving FailTransferred
+  // bytes (reported in the count); each write takes at most MaxPerWrite.
   int SemTimeoutWrites = 0;
   std::uint32_t SemTransferred = 0;
   int FailWrites = 0;
   std::uint32_t FailError = win::ErrorGenFailure;
+  std::uint32_t FailTransferred = 0;
   std::uint32_t MaxPerWrite = 0;
   // Status word; HeldReads status reads still show bit 0x02 after it is switched off
   // (-1: it never goes).
@@ -196,6 +185,9 @@ struct UsbPrinter {
   int WritePolls = 0;
   int ReadPolls = 0;
   std::optional<std::uint32_t> CountAnswer;  // instead of the bytes the last write took
+  // A driver that never ends a cancelled request: CancelIo leaves it pending, and it
+  // outlives the handle until CompleteKept.
+  bool KeepCancelled = false;
   std::vector<std::string> DosNames;         // QueryDosDeviceA of the path less "\\?\"
   bool DosQueryFails = false;
   // Seen by the driver.
@@ -217,6 +209,9 @@ class SimUsbPrintDriver final : public SimulatedDriver {
     return get(printers_.at(static_cast<std::size_t>(index)));
   }
   static std::string InterfacePathFor(int index);
+  // Ends, late, the requests a KeepCancelled printer kept: each read fills its whole
+  // buffer, as a driver finishing at last would. Returns how many there were.
+  int CompleteKept();
 
   DeviceHandle CreateFileA(const char* path, std::uint32_t access, std::uint32_t share, std::uint32_t creation,
                            std::uint32_t flags, std::uint32_t& error) override;
@@ -253,6 +248,7 @@ class SimUsbPrintDriver final : public SimulatedDriver {
   sim::PrinterEngine& engine_;
   std::vector<UsbPrinter> printers_;
   std::map<DeviceOverlapped*, Operation> operations_;
+  std::vector<Operation> kept_;
 };
 
 }  // namespace qx::test

@@ -15,11 +15,13 @@
 
 namespace qx::test {
 
-class HostTime final : public SimTime {
+class HostTime final : public Clock {
  public:
   explicit HostTime(FakeHost& host) : host_(host) {}
-  std::int64_t Now() const override { return host_.now; }
-  void Sleep(std::uint32_t ms) override { host_.now += ms; }
+  std::int64_t NowMilliseconds() const override { return host_.now; }
+  void SleepMilliseconds(int ms) override {
+    if (ms > 0) host_.now += ms;
+  }
 
  private:
   FakeHost& host_;

@@ -20,7 +20,6 @@ namespace {
 
 using test::FakeHost;
 using test::HostTime;
-using test::SimClock;
 using test::SimUsbPrintDriver;
 using test::SimVendorUsbDriver;
 using test::UsbPrinter;
@@ -35,7 +34,7 @@ class UsbExchangeTest : public ::testing::Test {
  protected:
   FakeHost host;
   HostTime time{host};
-  SimClock clock{time};
+  Clock& clock{time};
   sim::PrinterEngine engine{clock};
   SimVendorUsbDriver vendor{time, engine};
   SimUsbPrintDriver printer{time, engine};

@@ -10,13 +10,13 @@
 #include <string>
 #include <vector>
 
+#include "port/device/pending_io.h"
 #include "usb/simulated_usb.h"
 
 namespace qx {
 namespace {
 
 using test::FakeTime;
-using test::SimClock;
 using test::SimUsbPrintDriver;
 using test::UsbPrinter;
 
@@ -34,7 +34,7 @@ std::vector<std::string> Requests(const std::vector<std::string>& log) {
 class UsbPrinterTest : public ::testing::Test {
  protected:
   FakeTime time;
-  SimClock clock{time};
+  Clock& clock{time};
   sim::PrinterEngine engine{clock};
   SimUsbPrintDriver driver{time, engine};
   TQXUSBPRN port{KindUsbPrinter, driver};
@@ -159,6 +159,25 @@ TEST_F(UsbPrinterTest, APendingReadIsBounded) {
   EXPECT_EQ(none, 1);
   EXPECT_EQ(port.Read(buffer, 5, &none), 0);  // closed and nothing kept
   EXPECT_EQ(none, 0);
+}
+
+TEST_F(UsbPrinterTest, ARequestTheDriverKeepsAfterCancelIsGivenUp) {
+  driver.AddPrinter();
+  driver.Change(0, [](UsbPrinter& p) { p.KeepCancelled = true; });
+  ASSERT_EQ(port.Open(), 1);
+  const int abandoned = AbandonedRequests();
+  const auto start = time.Now();
+  {
+    std::vector<char> buffer(1024);
+    int got = -1;
+    EXPECT_EQ(port.Read(buffer.data(), 1024, &got), 1);
+    EXPECT_EQ(got, 0);
+  }  // the caller's buffer is gone
+  EXPECT_LE(time.Now() - start, QX_USBPrinterClass::PendingReadLimitMs + CancelLimitMs + 5);
+  EXPECT_EQ(AbandonedRequests(), abandoned + 1);
+  EXPECT_EQ(port.Close(), 1);
+  // The driver ends it at last: it writes into memory the port gave up, not the caller's.
+  EXPECT_EQ(driver.CompleteKept(), 1);
 }
 
 TEST_F(UsbPrinterTest, WritesAreBracketedByTheVendorRequests) {

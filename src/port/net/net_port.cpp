@@ -2,9 +2,7 @@
 
 #include <cstdio>
 #include <cstring>
-#include <exception>
 
-#include "platform/time.h"
 
 #ifdef _WIN32
 #include <winsock2.h>
@@ -49,7 +47,11 @@ class TQXNET::TTcpSendThread final : public TSendThread {
     const int n = qx::Send(socket_, data, length);
     taken = n > 0 ? n : 0;
     // A broken connection fails every send until Close: do not spin on it.
-    if (n < 0) SleepMilliseconds(1);
+    if (n < 0) {
+      failures_.Failed();
+    } else {
+      failures_.Succeeded();
+    }
     return true;
   }
   // The rest of a piece that went out in part is sent again at once.
@@ -57,6 +59,7 @@ class TQXNET::TTcpSendThread final : public TSendThread {
 
  private:
   SocketHandle socket_;
+  FailureRun failures_;
 };
 
 class TQXNET::TTcpRecvThread final : public TRecvThread {
@@ -98,71 +101,50 @@ TQXNET::~TQXNET() {
 
 int TQXNET::Open() {
   if (Opened == 1) return 1;
-  if (!statusChannel_) return 0;
+  if (TQueuedPort::Open() != 1) return 0;
+  clock_.SleepMilliseconds(SettleMs);
+  return 1;
+}
+
+bool TQXNET::OpenDevice(bool) {
+  if (!statusChannel_) return false;
   // Any answer will do: the probe only shows that a printer answers at the address.
-  if (statusChannel_->QueryReady() == -1) return 0;
+  if (statusChannel_->QueryReady() == -1) return false;
 
   qx::Socket s = qx::Socket::Tcp();
   if (!s.Valid()) {
     socket_ = InvalidSocketHandle;
-    return 0;
+    return false;
   }
   Ipv4Address address;
-  if (!ParseDottedAddress(addressText_, address)) return 0;
+  if (!ParseDottedAddress(addressText_, address)) return false;
   if (Connect(s.Handle(), {address, RawPrintPort}) == 0) {
     PostConnectNotice(SocketWindow(), s.Handle());
   } else if (!IsWouldBlock(SocketError())) {
     socket_ = InvalidSocketHandle;
-    return 0;
+    return false;
   }
-  const SocketHandle handle = s.Release();
-  socket_ = handle;
-  StartWorkers(std::make_unique<TTcpSendThread>(*this, handle), std::make_unique<TTcpRecvThread>(*this, handle));
-  Opened = 1;
-  TQXCCC::NotifyOpened();
-  clock_.SleepMilliseconds(SettleMs);
-  return 1;
+  socket_ = s.Release();
+  return true;
 }
 
-int TQXNET::Write(int tag, const char* data, int length, int* written) {
-  if (Opened != 1 || length <= 0 || !data) {
-    if (written) *written = 0;
-    return 0;
-  }
-  return QueueWrite(tag, data, length, written);
+bool TQXNET::MakeWorkers(std::unique_ptr<TSendThread>& send, std::unique_ptr<TCommThread>& receive) {
+  send = std::make_unique<TTcpSendThread>(*this, socket_.load());
+  receive = std::make_unique<TTcpRecvThread>(*this, socket_.load());
+  return true;
 }
 
-int TQXNET::Read(void* buffer, int length, int* got) {
-  if (Opened != 1 || length <= 0 || !buffer) {
-    if (got) *got = 0;
-    return 0;
-  }
-  return TakeInput(buffer, length, got);
+void TQXNET::BeforeStop() {
+  const SocketHandle s = socket_.load();
+  CancelWindowNotices(SocketWindow(), s);
+  // Shut down first: a worker blocked in send or waiting for input comes back at once.
+  Shutdown(s);
 }
 
-int TQXNET::Close() {
-  if (Opened != 1) {
-    const SocketHandle s = socket_.exchange(InvalidSocketHandle);
-    if (s != InvalidSocketHandle) CloseSocket(s);
-    return 1;
-  }
-  clock_.SleepMilliseconds(SettleMs);
-  try {
-    ClearInput();
-    ClearOutput();
-    const SocketHandle s = socket_.load();
-    CancelWindowNotices(SocketWindow(), s);
-    // Shut down first: a worker blocked in send or waiting for input comes back at once.
-    Shutdown(s);
-    StopWorkers();
-    CloseSocket(s);
-    socket_ = InvalidSocketHandle;
-    Opened = 0;
-    NotifyClosed();
-  } catch (const std::exception&) {
-    return 0;
-  }
-  return 1;
+void TQXNET::ReleaseDevice() {
+  const SocketHandle s = socket_.exchange(InvalidSocketHandle);
+  if (s != InvalidSocketHandle) CloseSocket(s);
+  Opened = 0;
 }
 
 int TQXNET::DeviceRequest() { return statusChannel_ ? statusChannel_->SendDeviceRequest() : 0; }
@@ -187,11 +169,6 @@ int TQXNET::Configure(const PortSettings* settings) {
   if (statusChannel_) statusChannel_->SetAddress(addressText_);
   if (Opened != 1) SetSyncMode(settings->SyncMode);
   return 1;
-}
-
-int TQXNET::SetSyncMode(int sync) {
-  SyncMode = sync;
-  return sync;
 }
 
 int TQXNET::SetHandshakeBypass(int on) { return statusChannel_ ? statusChannel_->SetBypass(on) : 0; }

@@ -29,10 +29,8 @@ class TQXNET : public TQueuedPort, public SocketNotifyTarget {
   explicit TQXNET(int portId, WindowSource socketWindow = {}, Clock& clock = SystemClock());
   ~TQXNET() override;
 
+  // The shared Open, then a pause for the connection to settle.
   int Open() override;
-  int Write(int tag, const char* data, int length, int* written) override;
-  int Read(void* buffer, int length, int* got) override;
-  int Close() override;
   int DeviceRequest() override;
   // `info` is a NetDeviceInfo record; null lists the network printers.
   int GetDeviceInfo(void* info) override;
@@ -40,7 +38,6 @@ class TQXNET : public TQueuedPort, public SocketNotifyTarget {
   int IsReady() override;
   std::intptr_t GetHandle() override;
   int Configure(const PortSettings* settings) override;
-  int SetSyncMode(int sync) override;
   int SetHandshakeBypass(int on) override;
 
   // SocketNotifyTarget: what the socket window needs.
@@ -51,9 +48,7 @@ class TQXNET : public TQueuedPort, public SocketNotifyTarget {
   // Dotted text of the address the next Open connects to.
   const char* AddressText() const { return addressText_; }
   TNetStatusChannel* StatusChannel() const { return statusChannel_.get(); }
-  bool HasWorkers() const { return SendWorker != nullptr || RecvWorker != nullptr; }
 
-  int SyncMode = 0;
   std::atomic<int> Opened{0};
 
   static constexpr int SettleMs = 100;
@@ -63,6 +58,21 @@ class TQXNET : public TQueuedPort, public SocketNotifyTarget {
   class TTcpRecvThread;
 
   void* SocketWindow() const { return socketWindow_ ? socketWindow_() : nullptr; }
+
+  // Always asynchronous: Write only queues, Read only drains what has arrived.
+  bool OpensSynchronously() override { return false; }
+  bool OpenDevice(bool sync) override;
+  bool MakeWorkers(std::unique_ptr<TSendThread>& send, std::unique_ptr<TCommThread>& receive) override;
+  void AfterOpen() override { Opened = 1; }
+  void Pause(int ms) override { clock_.SleepMilliseconds(ms); }
+  void BeforeStop() override;
+  void ReleaseDevice() override;
+  int WriteDevice(int, const char*, int, int* written) override { return Refused(written); }
+  int ReadDevice(void*, int, int* got) override { return Refused(got); }
+  static int Refused(int* count) {
+    if (count) *count = 0;
+    return 0;
+  }
 
   WindowSource socketWindow_;
   Clock& clock_;

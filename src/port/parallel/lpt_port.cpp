@@ -1,9 +1,13 @@
 #include "port/parallel/lpt_port.h"
 
+#include <algorithm>
+#include <cstring>
+
 #include "platform/os_version.h"
 #include "platform/time.h"
 #include "port/parallel/lpt_rules.h"
-#include "port/serial/overlapped_io.h"
+#include "port/serial/serial_rules.h"
+#include "port/device/overlapped_io_win32.h"
 
 namespace qx {
 
@@ -11,16 +15,17 @@ namespace qx {
 // an immediate failure) is tried again after 1 ms.
 class TQXLPT::TLptSendThread final : public TSendThread {
  public:
-  TLptSendThread(TQXLPT& port, HANDLE device, HANDLE event) : TSendThread(port), device_(device), event_(event) {}
+  TLptSendThread(TQXLPT& port, HANDLE device, std::unique_ptr<PendingIo> io)
+      : TSendThread(port), device_(device), io_(std::move(io)) {}
 
  protected:
   bool WritePiece(const char* data, int length, int& taken) override {
+    taken = 0;
+    if (!io_) return false;  // given up at a stop
     DWORD count = 0;
-    OVERLAPPED overlapped = OverlappedOn(event_);
     bool going = true;
-    if (!WriteFile(device_, data, static_cast<DWORD>(length), &count, &overlapped) &&
-        GetLastError() == ERROR_IO_PENDING) {
-      going = PollPending(device_, overlapped, count, [this] { return Stopping(); });
+    if (StartWrite(device_, *io_, data, length, count) == ERROR_IO_PENDING) {
+      going = PollPending(device_, io_, count, [this] { return Stopping(); });
     }
     taken = static_cast<int>(count);
     return going;
@@ -28,18 +33,20 @@ class TQXLPT::TLptSendThread final : public TSendThread {
 
  private:
   HANDLE device_;
-  HANDLE event_;
+  std::unique_ptr<PendingIo> io_;
 };
 
-// The shared receive loop with an overlapped read of one input block.
+// The shared receive loop with an overlapped read of one input block, into the
+// worker's own request buffer.
 class TQXLPT::TLptRecvThread final : public TRecvThread {
  public:
-  TLptRecvThread(TQXLPT& port, HANDLE device, HANDLE event)
-      : TRecvThread(port), device_(device), event_(event), nt_(IsNtPlatform() == 1) {}
+  TLptRecvThread(TQXLPT& port, HANDLE device, std::unique_ptr<PendingIo> io)
+      : TRecvThread(port), device_(device), io_(std::move(io)), nt_(IsNtPlatform() == 1) {}
 
  protected:
   bool ReadBlock(char* buffer, int capacity, int& got) override {
     got = 0;
+    if (!io_) return false;  // given up at a stop
     // Off NT the time-outs do not end a pending read: count 1 ms polls instead.
     std::uint64_t limit = 0;
     if (!nt_) {
@@ -49,27 +56,24 @@ class TQXLPT::TLptRecvThread final : public TRecvThread {
               timeouts.ReadTotalTimeoutConstant;
     }
     DWORD count = 0;
-    OVERLAPPED overlapped = OverlappedOn(event_);
-    if (!ReadFile(device_, buffer, static_cast<DWORD>(capacity), &count, &overlapped)) {
-      if (GetLastError() != ERROR_IO_PENDING) {
-        got = static_cast<int>(count);
-        return true;
-      }
+    if (!ReadFile(device_, io_->Buffer(), static_cast<DWORD>(capacity), &count, &io_->Rearm()) &&
+        GetLastError() == ERROR_IO_PENDING) {
       std::uint64_t polls = 0;
       bool stopped = false;
-      const bool going = PollPending(device_, overlapped, count, [&] {
+      const bool going = PollPending(device_, io_, count, [&] {
         if (Stopping()) return stopped = true;
         return !nt_ && ++polls > limit;
       });
       if (!going && stopped) return false;
     }
-    got = static_cast<int>(count);
+    got = static_cast<int>(std::min<DWORD>(count, static_cast<DWORD>(capacity)));
+    if (io_) std::memcpy(buffer, io_->Buffer(), static_cast<std::size_t>(got));
     return true;
   }
 
  private:
   HANDLE device_;
-  HANDLE event_;
+  std::unique_ptr<PendingIo> io_;
   const bool nt_;
 };
 
@@ -84,38 +88,29 @@ std::string TQXLPT::DevicePath() {
   return ChooseDevicePath(name, "LptPortName", IsNtFamily() == 1, dosDevices_);
 }
 
-int TQXLPT::Open() {
-  if (IsOpen()) return 1;
-  const bool sync = SyncMode != 0;
+bool TQXLPT::OpenDevice(bool sync) {
   const DWORD attributes = sync ? FILE_ATTRIBUTE_NORMAL : FILE_FLAG_OVERLAPPED | FILE_ATTRIBUTE_NORMAL;
   const std::string path = DevicePath();
   UniqueHandle device(CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, attributes,
                                   nullptr));
-  if (!device.Valid()) return 0;
+  if (!device.Valid()) return false;
   if (Timeouts.WriteTotalTimeoutConstant < MinimumWriteTimeout) Timeouts.WriteTotalTimeoutConstant = MinimumWriteTimeout;
   COMMTIMEOUTS timeouts = Timeouts;
-  if (!SetCommTimeouts(device.Get(), &timeouts)) return 0;
-  UniqueHandle writeEvent, readEvent;
-  if (!sync) {
-    writeEvent = MakeManualResetEvent();
-    readEvent = MakeManualResetEvent();
-    if (!writeEvent.Valid() || !readEvent.Valid()) return 0;
-  }
+  if (!SetCommTimeouts(device.Get(), &timeouts)) return false;
   device_ = std::move(device);
-  writeEvent_ = std::move(writeEvent);
-  readEvent_ = std::move(readEvent);
-  openSync_ = sync;
-  if (!sync) {
-    StartWorkers(std::make_unique<TLptSendThread>(*this, device_.Get(), writeEvent_.Get()),
-                 std::make_unique<TLptRecvThread>(*this, device_.Get(), readEvent_.Get()));
-  }
-  NotifyOpened();
-  return 1;
+  return true;
 }
 
-int TQXLPT::Write(int tag, const char* data, int length, int* written) {
-  if (RefuseTransfer(data, length, written)) return 0;
-  if (!openSync_) return QueueWrite(tag, data, length, written);
+bool TQXLPT::MakeWorkers(std::unique_ptr<TSendThread>& send, std::unique_ptr<TCommThread>& receive) {
+  auto writeIo = MakeRequest(MaxOutputBlockSize);
+  auto readIo = MakeRequest(MaxInputBlockSize);
+  if (!writeIo || !readIo) return false;
+  send = std::make_unique<TLptSendThread>(*this, device_.Get(), std::move(writeIo));
+  receive = std::make_unique<TLptRecvThread>(*this, device_.Get(), std::move(readIo));
+  return true;
+}
+
+int TQXLPT::WriteDevice(int tag, const char* data, int length, int* written) {
   DWORD count = 0;
   WriteFile(device_.Get(), data, static_cast<DWORD>(length), &count, nullptr);
   const int n = static_cast<int>(count);
@@ -124,29 +119,12 @@ int TQXLPT::Write(int tag, const char* data, int length, int* written) {
   return n == length ? 1 : 0;
 }
 
-int TQXLPT::Read(void* buffer, int length, int* got) {
-  if (RefuseTransfer(buffer, length, got)) return 0;
-  if (!openSync_) return TakeInput(buffer, length, got);
+int TQXLPT::ReadDevice(void* buffer, int length, int* got) {
   DWORD count = 0;
   ReadFile(device_.Get(), buffer, static_cast<DWORD>(length), &count, nullptr);
   const int n = static_cast<int>(count);
   if (got) *got = n;
   return n == length ? 1 : 0;
-}
-
-int TQXLPT::Close() {
-  if (!IsOpen()) return 1;
-  SleepMilliseconds(100);
-  ClearInput();
-  ClearOutput();
-  if (!openSync_) {
-    StopWorkers();
-    writeEvent_.Reset();
-    readEvent_.Reset();
-  }
-  device_.Reset();
-  NotifyClosed();
-  return 1;
 }
 
 int TQXLPT::IsOpen() { return device_.Valid() ? 1 : 0; }
@@ -165,7 +143,5 @@ int TQXLPT::Configure(const PortSettings* settings) {
   COMMTIMEOUTS timeouts = Timeouts;
   return SetCommTimeouts(device_.Get(), &timeouts) ? 1 : 0;
 }
-
-int TQXLPT::SetSyncMode(int sync) { return SyncMode = sync; }
 
 }  // namespace qx

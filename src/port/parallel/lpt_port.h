@@ -6,8 +6,8 @@
 #include <string>
 
 #include "platform/win32_handle.h"
+#include "port/device/dos_devices.h"
 #include "port/queued_port.h"
-#include "port/serial/com_port.h"
 
 namespace qx {
 
@@ -19,25 +19,18 @@ class TQXLPT : public TQueuedPort {
   explicit TQXLPT(int portId, DosDeviceFunctions& dosDevices = Kernel32DosDevices());
   ~TQXLPT() override;
 
-  int Open() override;
-  int Write(int tag, const char* data, int length, int* written) override;
-  int Read(void* buffer, int length, int* got) override;
-  int Close() override;
   int DeviceRequest() override { return 0; }
   int GetDeviceInfo(void*) override { return 0; }
   int IsOpen() override;
   int IsReady() override { return 1; }
   std::intptr_t GetHandle() override;
   int Configure(const PortSettings* settings) override;
-  int SetSyncMode(int sync) override;
   int SetHandshakeBypass(int) override { return 0; }
 
   // The path Open would use now (runs the spooler-name workaround for LPT1 to LPT9).
   std::string DevicePath();
-  bool HasWorkers() const { return SendWorker != nullptr || RecvWorker != nullptr; }
 
   int LptCode = 0;
-  int SyncMode = 0;
   COMMTIMEOUTS Timeouts;
 
   // Open raises a shorter write time-out to this.
@@ -47,11 +40,14 @@ class TQXLPT : public TQueuedPort {
   class TLptSendThread;
   class TLptRecvThread;
 
+  bool OpenDevice(bool sync) override;
+  bool MakeWorkers(std::unique_ptr<TSendThread>& send, std::unique_ptr<TCommThread>& receive) override;
+  void ReleaseDevice() override { device_.Reset(); }
+  int WriteDevice(int tag, const char* data, int length, int* written) override;
+  int ReadDevice(void* buffer, int length, int* got) override;
+
   DosDeviceFunctions& dosDevices_;
   UniqueHandle device_;
-  UniqueHandle writeEvent_;
-  UniqueHandle readEvent_;
-  bool openSync_ = true;
 };
 
 }  // namespace qx

@@ -2,34 +2,15 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 
 #include "platform/os_version.h"
 #include "platform/time.h"
-#include "port/serial/overlapped_io.h"
+#include "port/device/overlapped_io_win32.h"
 
 namespace qx {
 
 namespace {
-
-class Kernel32DosDeviceFunctions final : public DosDeviceFunctions {
- public:
-  bool Define(unsigned flags, const char* name, const char* target) override {
-    using Fn = BOOL(WINAPI*)(DWORD, LPCSTR, LPCSTR);
-    auto fn = reinterpret_cast<Fn>(reinterpret_cast<void*>(Lookup("DefineDosDeviceA")));
-    return fn && fn(flags, name, target) != 0;
-  }
-  std::uint32_t Query(const char* name, char* buffer, std::uint32_t size) override {
-    using Fn = DWORD(WINAPI*)(LPCSTR, LPSTR, DWORD);
-    auto fn = reinterpret_cast<Fn>(reinterpret_cast<void*>(Lookup("QueryDosDeviceA")));
-    return fn ? fn(name, buffer, size) : 0;
-  }
-
- private:
-  static FARPROC Lookup(const char* function) {
-    HMODULE kernel = GetModuleHandleA("KERNEL32.DLL");
-    return kernel ? GetProcAddress(kernel, function) : nullptr;
-  }
-};
 
 constexpr DWORD AllPurges = PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURGE_RXCLEAR;
 
@@ -65,37 +46,39 @@ static_assert(RtsControlHandshake == RTS_CONTROL_HANDSHAKE && RtsControlEnable =
 
 }  // namespace
 
-DosDeviceFunctions& Kernel32DosDevices() {
-  static Kernel32DosDeviceFunctions functions;
-  return functions;
-}
-
-// The shared send loop with the serial write step: clear the error state, write, and
-// on an immediate failure report it and write the same piece again at once.
+// The shared send loop with the serial write step: clear the error state and write.
+// A write that fails at once is reported once per run of such failures and tried
+// again after 1 ms, so that a device that has gone neither spins a core nor floods
+// standard output until Close.
 class TQXCOM::TComSendThread final : public TSendThread {
  public:
-  TComSendThread(TQXCOM& port, HANDLE device, HANDLE event) : TSendThread(port), device_(device), event_(event) {}
+  TComSendThread(TQXCOM& port, HANDLE device, std::unique_ptr<PendingIo> io)
+      : TSendThread(port), device_(device), io_(std::move(io)) {}
 
  protected:
   bool WritePiece(const char* data, int length, int& taken) override {
+    taken = 0;
+    if (!io_) return false;  // given up at a stop
     DWORD errors = 0;
     COMSTAT status{};
     ClearCommError(device_, &errors, &status);
     DWORD count = 0;
-    OVERLAPPED overlapped = OverlappedOn(event_);
-    if (WriteFile(device_, data, static_cast<DWORD>(length), &count, &overlapped)) {
+    const DWORD error = StartWrite(device_, *io_, data, length, count);
+    if (error != ERROR_SUCCESS && error != ERROR_IO_PENDING) {
+      if (failures_.Failed()) {
+        std::printf("TComSendThread: WriteFile failed, error %lu, count %lu\n", static_cast<unsigned long>(error),
+                    static_cast<unsigned long>(count));
+        std::fflush(stdout);
+      }
       taken = static_cast<int>(count);
       return true;
     }
-    const DWORD error = GetLastError();
-    if (error != ERROR_IO_PENDING) {
-      std::printf("TComSendThread: WriteFile failed, error %lu, count %lu\n", static_cast<unsigned long>(error),
-                  static_cast<unsigned long>(count));
-      std::fflush(stdout);
+    failures_.Succeeded();
+    if (error == ERROR_SUCCESS) {
       taken = static_cast<int>(count);
       return true;
     }
-    const bool going = PollPending(device_, overlapped, count, [this] { return Stopping(); });
+    const bool going = PollPending(device_, io_, count, [this] { return Stopping(); });
     taken = static_cast<int>(count);
     return going;
   }
@@ -103,35 +86,55 @@ class TQXCOM::TComSendThread final : public TSendThread {
 
  private:
   HANDLE device_;
-  HANDLE event_;
+  std::unique_ptr<PendingIo> io_;
+  FailureRun failures_;
 };
 
-// Waits for received characters and reports them; the data stays in the device. An
-// empty event mask (the port clears the comm mask at close) or a failed wait ends it.
+// Waits for received characters and reports them; the data stays in the device. Only
+// a stop ends it (the port clears the comm mask at close, which ends a pending wait).
+// A wait that fails (a line error stops the device until its error state is cleared)
+// clears the error state, and it, or one that reports no characters, is made again
+// after a pause.
 class TQXCOM::TComRecvThread final : public TCommThread {
  public:
-  TComRecvThread(TQXCOM& port, HANDLE device, HANDLE event) : TCommThread(port), device_(device), event_(event) {}
+  TComRecvThread(TQXCOM& port, HANDLE device, std::unique_ptr<PendingIo> io)
+      : TCommThread(port), device_(device), io_(std::move(io)) {}
+
+  static constexpr int ErrorPauseMs = 10;
 
  protected:
   void Execute() override {
     while (!Stopping()) {
       if (!HonourSuspend()) return;
-      DWORD mask = 0;
+      if (!io_) return;
+      auto* mask = reinterpret_cast<DWORD*>(io_->Buffer());
+      *mask = 0;
       // The handle is overlapped, so the wait must be too; it is woken by the event,
       // and a stop is seen within one slice even if the driver never completes it.
-      OVERLAPPED overlapped = OverlappedOn(event_);
-      if (!WaitCommEvent(device_, &mask, &overlapped)) {
-        if (GetLastError() != ERROR_IO_PENDING) return;
-        while (WaitForSingleObject(event_, 50) == WAIT_TIMEOUT) {
+      OVERLAPPED& overlapped = io_->Rearm();
+      bool waited = WaitCommEvent(device_, mask, &overlapped) != 0;
+      if (!waited && GetLastError() == ERROR_IO_PENDING) {
+        io_->InFlight = true;
+        while (WaitForSingleObject(overlapped.hEvent, 50) == WAIT_TIMEOUT) {
           if (Stopping()) {
-            CancelAndWait(device_, overlapped);
+            CancelBounded(device_, io_);
             return;
           }
         }
+        io_->InFlight = false;
         DWORD unused = 0;
-        if (!GetOverlappedResult(device_, &overlapped, &unused, FALSE)) return;
+        waited = GetOverlappedResult(device_, &overlapped, &unused, FALSE) != 0;
       }
-      if ((mask & EV_RXCHAR) == 0) return;
+      if (Stopping()) return;
+      if (!waited) {
+        DWORD errors = 0;
+        COMSTAT status{};
+        ClearCommError(device_, &errors, &status);
+      }
+      if (!waited || (*mask & EV_RXCHAR) == 0) {
+        SleepMilliseconds(ErrorPauseMs);
+        continue;
+      }
       Owner.NotifyDataArrived();
       SleepMilliseconds(1);
     }
@@ -139,7 +142,7 @@ class TQXCOM::TComRecvThread final : public TCommThread {
 
  private:
   HANDLE device_;
-  HANDLE event_;
+  std::unique_ptr<PendingIo> io_;
 };
 
 TQXCOM::TQXCOM(int portId, DosDeviceFunctions& dosDevices)
@@ -165,50 +168,38 @@ void TQXCOM::RaiseLines() {
   EscapeCommFunction(device_.Get(), SETRTS);
 }
 
-int TQXCOM::Open() {
-  if (IsOpen()) return 1;
-  const bool sync = SyncMode != 0;
+bool TQXCOM::OpenDevice(bool sync) {
   const DWORD attributes = sync ? FILE_ATTRIBUTE_NORMAL : FILE_FLAG_OVERLAPPED | FILE_ATTRIBUTE_NORMAL;
   const std::string path = DevicePath();
   UniqueHandle device(CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, attributes,
                                   nullptr));
-  if (!device.Valid()) return 0;
+  if (!device.Valid()) return false;
   DCB dcb = Dcb;
   COMMTIMEOUTS timeouts = Timeouts;
   if (!SetCommState(device.Get(), &dcb) || !SetupComm(device.Get(), 4096, 4096) ||
       !PurgeComm(device.Get(), AllPurges) || !SetCommTimeouts(device.Get(), &timeouts)) {
-    return 0;
-  }
-  UniqueHandle writeEvent, readEvent, commEvent;
-  if (!sync) {
-    writeEvent = MakeManualResetEvent();
-    readEvent = MakeManualResetEvent();
-    commEvent = MakeManualResetEvent();
-    if (!writeEvent.Valid() || !readEvent.Valid() || !commEvent.Valid()) return 0;
+    return false;
   }
   device_ = std::move(device);
-  writeEvent_ = std::move(writeEvent);
-  readEvent_ = std::move(readEvent);
-  commEvent_ = std::move(commEvent);
-  openSync_ = sync;
   openAttributes_ = attributes;
-  if (!sync) {
-    // Added before the receive worker starts, so that a close cannot clear the mask
-    // before the worker's first wait.
-    DWORD mask = 0;
-    GetCommMask(device_.Get(), &mask);
-    SetCommMask(device_.Get(), mask | EV_RXCHAR);
-    StartWorkers(std::make_unique<TComSendThread>(*this, device_.Get(), writeEvent_.Get()),
-                 std::make_unique<TComRecvThread>(*this, device_.Get(), commEvent_.Get()));
-  }
-  RaiseLines();
-  NotifyOpened();
-  return 1;
+  return true;
 }
 
-int TQXCOM::Write(int tag, const char* data, int length, int* written) {
-  if (RefuseTransfer(data, length, written)) return 0;
-  if (!openSync_) return QueueWrite(tag, data, length, written);
+bool TQXCOM::MakeWorkers(std::unique_ptr<TSendThread>& send, std::unique_ptr<TCommThread>& receive) {
+  auto writeIo = MakeRequest(MaxOutputBlockSize);
+  auto maskIo = MakeRequest(sizeof(DWORD));
+  if (!writeIo || !maskIo || !EnsureRequest(Kernel32DeviceCalls(), read_, 4096)) return false;
+  // Added before the receive worker starts, so that a close cannot clear the mask
+  // before the worker's first wait.
+  DWORD mask = 0;
+  GetCommMask(device_.Get(), &mask);
+  SetCommMask(device_.Get(), mask | EV_RXCHAR);
+  send = std::make_unique<TComSendThread>(*this, device_.Get(), std::move(writeIo));
+  receive = std::make_unique<TComRecvThread>(*this, device_.Get(), std::move(maskIo));
+  return true;
+}
+
+int TQXCOM::WriteDevice(int tag, const char* data, int length, int* written) {
   // On failure the count is what the device took before it.
   DWORD count = 0;
   WriteFile(device_.Get(), data, static_cast<DWORD>(length), &count, nullptr);
@@ -219,19 +210,26 @@ int TQXCOM::Write(int tag, const char* data, int length, int* written) {
   return n == length ? 1 : 0;
 }
 
-int TQXCOM::Read(void* buffer, int length, int* got) {
-  if (RefuseTransfer(buffer, length, got)) return 0;
+int TQXCOM::ReadDevice(void* buffer, int length, int* got) {
   DWORD count = 0;
-  if (openSync_) {
+  if (OpenedSynchronously()) {
     ReadFile(device_.Get(), buffer, static_cast<DWORD>(length), &count, nullptr);
   } else {
     ClearErrors();
-    OVERLAPPED overlapped = OverlappedOn(readEvent_.Get());
-    if (!ReadFile(device_.Get(), buffer, static_cast<DWORD>(length), &count, &overlapped)) {
+    // The device reads into the port's own buffer, which outlives a read it never ends.
+    if (!EnsureRequest(Kernel32DeviceCalls(), read_, static_cast<std::uint32_t>(length))) {
+      if (got) *got = 0;
+      return 0;
+    }
+    OVERLAPPED& overlapped = read_->Rearm();
+    if (!ReadFile(device_.Get(), read_->Buffer(), static_cast<DWORD>(length), &count, &overlapped)) {
       if (GetLastError() != ERROR_IO_PENDING) {
+        count = std::min<DWORD>(count, static_cast<DWORD>(length));
+        std::memcpy(buffer, read_->Buffer(), count);
         if (got) *got = static_cast<int>(count);
         return 0;
       }
+      read_->InFlight = true;
       // Poll until the read completes. The time-outs set on the device end it; a
       // driver that does not honour them is cancelled after the read time-out plus a
       // grace. A completion that reports an error (an empty read may end with
@@ -251,13 +249,16 @@ int TQXCOM::Read(void* buffer, int length, int* got) {
         }
         const std::int64_t left = deadline - SteadyMilliseconds();
         if (left <= 0) {
-          count = CancelAndWait(device_.Get(), overlapped);
+          count = CancelBounded(device_.Get(), read_);
           break;
         }
         // Wakes at once on completion; no busy polling.
-        WaitForSingleObject(readEvent_.Get(), static_cast<DWORD>(std::min<std::int64_t>(left, 10)));
+        WaitForSingleObject(overlapped.hEvent, static_cast<DWORD>(std::min<std::int64_t>(left, 10)));
       }
+      if (read_) read_->InFlight = false;
     }
+    count = std::min<DWORD>(count, static_cast<DWORD>(length));
+    if (read_) std::memcpy(buffer, read_->Buffer(), count);
     ClearErrors();
   }
   const int n = static_cast<int>(count);
@@ -270,71 +271,36 @@ void TQXCOM::WakeReceiveWorker() {
   SetCommMask(device_.Get(), 0);
 }
 
-int TQXCOM::Close() {
-  if (!IsOpen()) return 1;
-  SleepMilliseconds(100);
+void TQXCOM::BeforeStop() {
   ClearErrors();
   EscapeCommFunction(device_.Get(), CLRDTR);
   EscapeCommFunction(device_.Get(), CLRRTS);
   PurgeComm(device_.Get(), AllPurges);
-  ClearOutput();
-  if (!openSync_) {
-    StopWorkers();
-    writeEvent_.Reset();
-    readEvent_.Reset();
-    commEvent_.Reset();
-  }
+}
+
+void TQXCOM::ReleaseDevice() {
+  read_.reset();
   device_.Reset();
-  NotifyClosed();
-  return 1;
 }
 
 int TQXCOM::DeviceRequest() {
   if (!IsOpen()) return 0;
   DWORD in = 0, out = 0, returned = 0;
-  return DeviceIoControl(device_.Get(), 0x2221FC, &in, sizeof in, &out, sizeof out, &returned, nullptr) ? 1 : 0;
+  return DeviceIoControl(device_.Get(), vusb::DeviceRequest, &in, sizeof in, &out, sizeof out, &returned, nullptr) ? 1 : 0;
 }
 
 int TQXCOM::GetDeviceInfo(void* info) {
   auto* record = static_cast<DeviceInfo*>(info);
   if (record == nullptr) return 0;
-  record->DeviceVersion.clear();
-  record->DriverVersion.clear();
-  record->SecondString.clear();
-  record->ThirdString.clear();
-  record->ExtraString.clear();
-  record->StatusFlag = 0;
-  if (!IsOpen()) return 0;
-  HANDLE device = device_.Get();
-  DWORD returned = 0;
-
-  unsigned char descriptor[18] = {};
-  if (DeviceIoControl(device, 0x222040, nullptr, 0, descriptor, sizeof descriptor, &returned, nullptr)) {
-    record->DeviceVersion = DeviceVersionFromDescriptor(descriptor, std::min<DWORD>(returned, sizeof descriptor));
-  }
-  DWORD version = 0;
-  returned = 0;
-  if (DeviceIoControl(device, 0x222000, nullptr, 0, &version, sizeof version, &returned, nullptr) &&
-      returned >= sizeof version) {
-    record->DriverVersion = VersionText(version >> 8, version & 0xFF);
-  }
-  unsigned char strings[512] = {};
-  returned = 0;
-  if (DeviceIoControl(device, 0x222048, nullptr, 0, strings, sizeof strings, &returned, nullptr)) {
-    StringsFromDescriptorRun(strings, std::min<DWORD>(returned, sizeof strings), record->SecondString,
-                             record->ThirdString);
-    unsigned char extra[512] = {};
-    returned = 0;
-    if (DeviceIoControl(device, 0x2220CC, nullptr, 0, extra, sizeof extra, &returned, nullptr)) {
-      record->ExtraString = StringFromDescriptor(extra, std::min<DWORD>(returned, sizeof extra));
-    }
-  }
-  DWORD state = 0;
-  returned = 0;
-  if (DeviceIoControl(device, 0x2220C0, nullptr, 0, &state, sizeof state, &returned, nullptr) &&
-      returned >= sizeof state) {
-    StatusFromDeviceState(state, record->StatusFlag, record->StatusCode);
-  }
+  QueryDeviceInfo(
+      *record, IsOpen() == 1,
+      [this](std::uint32_t code, void* out, std::uint32_t outSize, std::uint32_t& returned) {
+        DWORD n = 0;
+        const bool ok = DeviceIoControl(device_.Get(), code, nullptr, 0, out, outSize, &n, nullptr) != 0;
+        returned = n;
+        return ok;
+      },
+      512, StatusFromDeviceState);
   return 0;
 }
 
@@ -380,8 +346,6 @@ int TQXCOM::Configure(const PortSettings* settings) {
   RaiseLines();
   return 1;
 }
-
-int TQXCOM::SetSyncMode(int sync) { return SyncMode = sync; }
 
 int TQXCOM::GetInputAvailable() {
   DWORD errors = 0;

@@ -6,14 +6,12 @@
 #include <string>
 
 #include "platform/win32_handle.h"
+#include "port/device/dos_devices.h"
+#include "port/device/pending_io.h"
 #include "port/queued_port.h"
 #include "port/serial/serial_rules.h"
 
 namespace qx {
-
-// DefineDosDeviceA and QueryDosDeviceA, looked up in "KERNEL32.DLL" at every call; a
-// function that is not there counts as a failed call.
-DosDeviceFunctions& Kernel32DosDevices();
 
 // Port kind 0: a printer on a COM port. In asynchronous mode writes go through the
 // send queue and a TComSendThread; a TComRecvThread reports received characters,
@@ -23,10 +21,6 @@ class TQXCOM : public TQueuedPort {
   explicit TQXCOM(int portId, DosDeviceFunctions& dosDevices = Kernel32DosDevices());
   ~TQXCOM() override;
 
-  int Open() override;
-  int Write(int tag, const char* data, int length, int* written) override;
-  int Read(void* buffer, int length, int* got) override;
-  int Close() override;
   int DeviceRequest() override;
   // `info` is a DeviceInfo record. Always 0: the record is the result.
   int GetDeviceInfo(void* info) override;
@@ -34,7 +28,6 @@ class TQXCOM : public TQueuedPort {
   int IsReady() override;
   std::intptr_t GetHandle() override;
   int Configure(const PortSettings* settings) override;
-  int SetSyncMode(int sync) override;
   int GetInputAvailable() override;
   void ClearInput() override;
   int GetInputBlockSize() override;
@@ -45,10 +38,8 @@ class TQXCOM : public TQueuedPort {
   std::string DevicePath();
   // CreateFileA attributes of the last successful Open.
   DWORD OpenAttributes() const { return openAttributes_; }
-  bool HasWorkers() const { return SendWorker != nullptr || RecvWorker != nullptr; }
 
   int PortNumber = 0;
-  int SyncMode = 0;
   DCB Dcb;
   COMMTIMEOUTS Timeouts;
 
@@ -60,16 +51,24 @@ class TQXCOM : public TQueuedPort {
   class TComSendThread;
   class TComRecvThread;
 
+  bool OpenDevice(bool sync) override;
+  bool MakeWorkers(std::unique_ptr<TSendThread>& send, std::unique_ptr<TCommThread>& receive) override;
+  void AfterOpen() override { RaiseLines(); }
+  void BeforeStop() override;
   void WakeReceiveWorker() override;
+  void ReleaseDevice() override;
+  int WriteDevice(int tag, const char* data, int length, int* written) override;
+  int ReadDevice(void* buffer, int length, int* got) override;
+  // Reads go straight to the device in both modes.
+  bool ReadsFromQueue() const override { return false; }
   void RaiseLines();
   void ClearErrors();
 
   DosDeviceFunctions& dosDevices_;
   UniqueHandle device_;
-  UniqueHandle writeEvent_;
-  UniqueHandle readEvent_;
-  UniqueHandle commEvent_;
-  bool openSync_ = true;
+  // The record and buffer of an asynchronous Read: the port's own, so that a read the
+  // driver never ends can be given up without the caller's memory.
+  std::unique_ptr<PendingIo> read_;
   DWORD openAttributes_ = 0;
 };
 

@@ -1,12 +1,15 @@
 #pragma once
 
-// The serial kind's rules that need no Windows: the settings code tables, the
-// device-name choice around a spooler-redirected DOS name, and the parsing of the
-// vendor driver's device-information replies. The parallel kind shares the name choice.
+// The serial kind's rules that need no Windows: the settings code tables and the
+// device-name choice around a spooler-redirected DOS name, which the parallel kind
+// shares.
 
 #include <cstdint>
 #include <string>
 #include <vector>
+
+#include "port/device/device_info.h"
+#include "port/device/dos_devices.h"
 
 namespace qx {
 
@@ -46,18 +49,6 @@ inline constexpr unsigned DddRemoveDefinition = 2;
 inline constexpr std::uint32_t TargetListBufferSize = 4160;
 inline constexpr char SpoolerPipePrefix[] = "\\Device\\NamedPipe\\Spooler\\";
 
-// The two DOS-device functions, as a seam: the program binds them to KERNEL32's
-// DefineDosDeviceA and QueryDosDeviceA, tests to a fake.
-class DosDeviceFunctions {
- public:
-  virtual ~DosDeviceFunctions() = default;
-  // DefineDosDeviceA; `target` may be null. False when the call failed.
-  virtual bool Define(unsigned flags, const char* name, const char* target) = 0;
-  // QueryDosDeviceA: the characters stored into `buffer` (the NUL-separated target
-  // list with its final NUL), 0 on failure.
-  virtual std::uint32_t Query(const char* name, char* buffer, std::uint32_t size) = 0;
-};
-
 // Splits a NUL-separated target list, looking only at the first `stored` bytes of a
 // buffer of `size` (a count beyond the buffer is cut to it). An empty entry ends the list.
 std::vector<std::string> SplitTargetList(const char* buffer, std::uint32_t stored, std::uint32_t size);
@@ -69,32 +60,5 @@ std::vector<std::string> SplitTargetList(const char* buffer, std::uint32_t store
 // show up afterwards (some systems accept the call and keep nothing).
 std::string ChooseDevicePath(const std::string& dosName, const char* privateName, bool ntFamily,
                              DosDeviceFunctions& functions);
-
-// --- Vendor device information --------------------------------------------------------
-
-// The device-information record that the serial and vendor USB kinds fill.
-struct DeviceInfo {
-  std::string DeviceVersion;
-  std::string DriverVersion;
-  std::string SecondString;
-  std::string ThirdString;
-  std::string ExtraString;
-  int StatusFlag = 0;
-  int StatusCode = 0;
-};
-
-// "%X.%02X" of a high and a low byte.
-std::string VersionText(unsigned high, unsigned low);
-// The device release number at offset 12 of a USB device descriptor; empty when the
-// reply is too short to hold it.
-std::string DeviceVersionFromDescriptor(const unsigned char* bytes, std::uint32_t returned);
-// Of a run of string descriptors: skip the first, drop the second, and give the third
-// and fourth as `second` and `third`. Parsing stays within `returned` bytes.
-void StringsFromDescriptorRun(const unsigned char* bytes, std::uint32_t returned, std::string& second,
-                              std::string& third);
-// One string descriptor: the low bytes of its code units after the header.
-std::string StringFromDescriptor(const unsigned char* bytes, std::uint32_t returned);
-// StatusFlag and StatusCode from the device-state word.
-void StatusFromDeviceState(std::uint32_t state, int& statusFlag, int& statusCode);
 
 }  // namespace qx

@@ -9,7 +9,6 @@ namespace {
 constexpr const char* QxChannel = "QX";
 constexpr const char* QdChannel = "QD";
 constexpr std::uint32_t SyncRetryPauseMs = 10;
-constexpr std::uint32_t ClosePauseMs = 100;
 
 }  // namespace
 
@@ -31,21 +30,27 @@ class TQXUSB::TUsbSendThread final : public TSendThread {
     if (calls.DeviceIoControl(device, vusb::GetTimeouts, nullptr, 0, block, sizeof block, returned) == win::DeviceOk) {
       DecodeTimeouts(block, returned, held);
     }
-    const std::uint32_t limit = SendRetryLimit(static_cast<std::uint32_t>(length), held);
+    const auto size = static_cast<std::uint32_t>(length);
+    const std::uint32_t limit = SendRetryLimit(size, held);
     std::uint32_t retries = 0;
+    // Bytes of this piece that earlier, failed attempts moved: the next attempt goes
+    // on after them, so that nothing goes out twice.
+    std::uint32_t moved = 0;
     for (;;) {
+      const std::uint32_t rest = size - moved;
       std::uint32_t n = 0;
-      const std::uint32_t error = calls.WriteFile(device, data, static_cast<std::uint32_t>(length), n, nullptr);
+      const std::uint32_t error = calls.WriteFile(device, data + moved, rest, n, nullptr);
       if (error == win::DeviceOk) {
-        taken = static_cast<int>(std::min<std::uint32_t>(n, static_cast<std::uint32_t>(length)));
+        taken = static_cast<int>(moved + std::min(n, rest));
         return true;
       }
       if (error == win::ErrorSemTimeout) {
-        taken = static_cast<int>(std::min<std::uint32_t>(port_.Transferred(device), static_cast<std::uint32_t>(length)));
+        taken = static_cast<int>(moved + std::min(port_.Transferred(device), rest));
         return true;
       }
-      if (++retries > limit) {
-        taken = static_cast<int>(std::min<std::uint32_t>(n, static_cast<std::uint32_t>(length)));
+      moved += std::min(n, rest);
+      if (moved == size || ++retries > limit) {
+        taken = static_cast<int>(moved);
         return true;
       }
       if (Stopping()) return false;
@@ -126,15 +131,14 @@ void TQXUSB::ReleaseHandles() {
   qd_.Reset();
 }
 
-int TQXUSB::Open() {
-  if (IsOpen()) return 1;
+bool TQXUSB::OpenDevice(bool) {
   ReleaseHandles();
   OpenChannels(FixedChannelName(DeviceNumber, QxChannel), FixedChannelName(DeviceNumber, QdChannel), 0);
   if (!qx_.Valid()) {
     std::string path;
     if (!calls_.FindDeviceInterfacePath(VendorUsbInterfaceClass, static_cast<std::uint32_t>(DeviceNumber), path)) {
       ReleaseHandles();
-      return 0;
+      return false;
     }
     OpenChannels(InterfaceChannelName(path, QxChannel), InterfaceChannelName(path, QdChannel),
                  win::FileAttributeNormal);
@@ -143,25 +147,23 @@ int TQXUSB::Open() {
   active_ = UseQdChannel == 1 ? qd_.Get() : qx_.Get();
   if (!IsValidHandle(active_.load())) {
     ReleaseHandles();
-    return 0;
+    return false;
   }
   if ((ModeOpensQx(ChannelMode) && !SendTimeouts(qx_.Get())) ||
       (ModeOpensQd(ChannelMode) && qd_.Valid() && !SendTimeouts(qd_.Get()))) {
     ReleaseHandles();
-    return 0;
+    return false;
   }
-  openSync_ = SyncMode != 0;
-  if (!openSync_) {
-    StartWorkers(std::make_unique<TUsbSendThread>(*this, Timeouts), std::make_unique<TUsbRecvThread>(*this));
-  }
-  NotifyOpened();
-  return 1;
+  return true;
 }
 
-int TQXUSB::Write(int tag, const char* data, int length, int* written) {
-  if (RefuseTransfer(data, length, written)) return 0;
-  if (!openSync_) return QueueWrite(tag, data, length, written);
+bool TQXUSB::MakeWorkers(std::unique_ptr<TSendThread>& send, std::unique_ptr<TCommThread>& receive) {
+  send = std::make_unique<TUsbSendThread>(*this, Timeouts);
+  receive = std::make_unique<TUsbRecvThread>(*this);
+  return true;
+}
 
+int TQXUSB::WriteDevice(int tag, const char* data, int length, int* written) {
   const std::uint32_t start = calls_.TickCount();
   const std::uint32_t limit = WriteTimeLimit(static_cast<std::uint32_t>(length), Timeouts.WriteMultiplier,
                                              Timeouts.WriteConstant);
@@ -186,35 +188,13 @@ int TQXUSB::Write(int tag, const char* data, int length, int* written) {
   return result;
 }
 
-int TQXUSB::Read(void* buffer, int length, int* got) {
-  if (RefuseTransfer(buffer, length, got)) return 0;
-  if (!openSync_) return TakeInput(buffer, length, got);
+int TQXUSB::ReadDevice(void* buffer, int length, int* got) {
   std::uint32_t n = 0;
   // The result of the call says nothing the count does not.
   calls_.ReadFile(active_.load(), buffer, static_cast<std::uint32_t>(length), n, nullptr);
   n = std::min(n, static_cast<std::uint32_t>(length));
   if (got) *got = static_cast<int>(n);
   return n == static_cast<std::uint32_t>(length) ? 1 : 0;
-}
-
-int TQXUSB::Close() {
-  if (!IsOpen()) {
-    ReleaseHandles();
-    return 1;
-  }
-  calls_.Sleep(ClosePauseMs);
-  try {
-    ClearInput();
-    ClearOutput();
-    StopWorkers();
-    // Both channels go, whichever the channel mode now names: a port that is closed
-    // holds no handle.
-    ReleaseHandles();
-    NotifyClosed();
-  } catch (...) {
-    return 0;
-  }
-  return 1;
 }
 
 int TQXUSB::DeviceRequest() {
@@ -227,38 +207,12 @@ int TQXUSB::DeviceRequest() {
 int TQXUSB::GetDeviceInfo(void* info) {
   auto* record = static_cast<DeviceInfo*>(info);
   if (record == nullptr) return 0;
-  record->DeviceVersion.clear();
-  record->DriverVersion.clear();
-  record->SecondString.clear();
-  record->ThirdString.clear();
-  record->ExtraString.clear();
-  record->StatusFlag = 0;
-  if (!IsOpen()) return 0;
-  std::uint32_t returned = 0;
-
-  unsigned char descriptor[18] = {};
-  if (Control(vusb::GetDeviceDescriptor, nullptr, 0, descriptor, sizeof descriptor, &returned)) {
-    record->DeviceVersion = DeviceVersionFromDescriptor(descriptor, std::min<std::uint32_t>(returned, sizeof descriptor));
-  }
-  std::uint8_t version[4] = {};
-  if (Control(vusb::GetDriverVersion, nullptr, 0, version, sizeof version, &returned) && returned >= sizeof version) {
-    const std::uint32_t v = static_cast<std::uint32_t>(version[0]) | static_cast<std::uint32_t>(version[1]) << 8 |
-                            static_cast<std::uint32_t>(version[2]) << 16 | static_cast<std::uint32_t>(version[3]) << 24;
-    record->DriverVersion = VersionText(v >> 8, v & 0xFF);
-  }
-  unsigned char strings[1024] = {};
-  if (Control(vusb::GetStringDescriptors, nullptr, 0, strings, sizeof strings, &returned)) {
-    StringsFromDescriptorRun(strings, std::min<std::uint32_t>(returned, sizeof strings), record->SecondString,
-                             record->ThirdString);
-    unsigned char extra[512] = {};
-    if (Control(vusb::GetStringDescriptor, nullptr, 0, extra, sizeof extra, &returned)) {
-      record->ExtraString = StringFromDescriptor(extra, std::min<std::uint32_t>(returned, sizeof extra));
-    }
-  }
-  std::uint8_t state[4] = {};
-  if (Control(vusb::GetDeviceState, nullptr, 0, state, sizeof state, &returned) && returned >= 1) {
-    UsbStatusFromDeviceState(state[0], record->StatusFlag, record->StatusCode);
-  }
+  QueryDeviceInfo(
+      *record, IsOpen() == 1,
+      [this](std::uint32_t code, void* out, std::uint32_t outSize, std::uint32_t& returned) {
+        return Control(code, nullptr, 0, out, outSize, &returned);
+      },
+      1024, UsbStatusFromDeviceState);
   return 0;
 }
 
@@ -304,8 +258,6 @@ int TQXUSB::Configure(const PortSettings* settings) {
   if (qd_.Valid() && !SendTimeouts(qd_.Get())) return 0;
   return 1;
 }
-
-int TQXUSB::SetSyncMode(int sync) { return SyncMode = sync; }
 
 int TQXUSB::SetHandshakeBypass(int on) {
   if (!IsOpen()) return 0;

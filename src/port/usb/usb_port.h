@@ -5,7 +5,7 @@
 #include "port/notification_targets.h"
 #include "port/queued_port.h"
 #include "port/serial/serial_rules.h"
-#include "port/usb/usb_device.h"
+#include "port/device/device_calls.h"
 #include "port/usb/usb_rules.h"
 
 namespace qx {
@@ -19,10 +19,6 @@ class TQXUSB : public TQueuedPort, public DevicePresenceTarget {
   TQXUSB(int portId, DeviceCalls& calls);
   ~TQXUSB() override;
 
-  int Open() override;
-  int Write(int tag, const char* data, int length, int* written) override;
-  int Read(void* buffer, int length, int* got) override;
-  int Close() override;
   int DeviceRequest() override;
   // `info` is a DeviceInfo record. Always 0: the record is the result.
   int GetDeviceInfo(void* info) override;
@@ -30,7 +26,6 @@ class TQXUSB : public TQueuedPort, public DevicePresenceTarget {
   int IsReady() override;
   std::intptr_t GetHandle() override;
   int Configure(const PortSettings* settings) override;
-  int SetSyncMode(int sync) override;
   int SetHandshakeBypass(int on) override;
 
   // The device-change window asks this of every vendor USB port after a device went
@@ -38,14 +33,12 @@ class TQXUSB : public TQueuedPort, public DevicePresenceTarget {
   // the port is closed). The window closes the port on 0.
   int CheckDevicePresent() override;
 
-  bool HasWorkers() const { return SendWorker != nullptr || RecvWorker != nullptr; }
   DeviceHandle QxHandle() const { return qx_.Get(); }
   DeviceHandle QdHandle() const { return qd_.Get(); }
   DeviceHandle ActiveHandle() const { return active_.load(); }
 
   int DeviceNumber = 0;
   int UseQdChannel = 0;
-  int SyncMode = 0;
   int ChannelMode = 0;
   DriverTimeouts Timeouts;
 
@@ -55,6 +48,13 @@ class TQXUSB : public TQueuedPort, public DevicePresenceTarget {
  private:
   class TUsbSendThread;
   class TUsbRecvThread;
+
+  bool OpenDevice(bool sync) override;
+  bool MakeWorkers(std::unique_ptr<TSendThread>& send, std::unique_ptr<TCommThread>& receive) override;
+  void Pause(int ms) override { calls_.Sleep(static_cast<std::uint32_t>(ms)); }
+  void ReleaseDevice() override { ReleaseHandles(); }
+  int WriteDevice(int tag, const char* data, int length, int* written) override;
+  int ReadDevice(void* buffer, int length, int* got) override;
 
   // Opens the channels the channel mode names, replacing the handles held before.
   void OpenChannels(const std::string& qxPath, const std::string& qdPath, std::uint32_t flags);
@@ -70,8 +70,6 @@ class TQXUSB : public TQueuedPort, public DevicePresenceTarget {
   SeamHandle qd_;
   // Read by the workers at every call, so that Configure can switch the channel.
   std::atomic<DeviceHandle> active_{InvalidDeviceHandle};
-  // The I/O mode of the current opening (SyncMode may change while open).
-  bool openSync_ = true;
 };
 
 }  // namespace qx

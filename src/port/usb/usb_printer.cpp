@@ -12,12 +12,6 @@ namespace {
 
 constexpr std::uint32_t ListingBufferSize = 4096;
 
-// A record at offset 0 on its own event, for the next operation.
-void Rearm(DeviceOverlapped& record, DeviceHandle event) {
-  record = DeviceOverlapped{};
-  record.hEvent = event;
-}
-
 }  // namespace
 
 QX_USBPrinterClass::QX_USBPrinterClass(DeviceCalls& calls) : calls_(calls) {}
@@ -37,16 +31,13 @@ int QX_USBPrinterClass::Open(const char* path) {
   SeamHandle device(calls_, calls_.CreateFileA(target.c_str(), win::GenericRead | win::GenericWrite, 0,
                                                win::OpenExisting, win::FileFlagOverlapped, error));
   if (!device.Valid()) return 0;
-  SeamHandle writeEvent(calls_, calls_.CreateEventA(true, false));
-  if (!writeEvent.Valid()) return 0;
-  SeamHandle readEvent(calls_, calls_.CreateEventA(true, false));
-  if (!readEvent.Valid()) return 0;
+  auto write = PendingIo::Make(calls_, usbprint::ReadUnit);
+  if (!write) return 0;
+  auto read = PendingIo::Make(calls_, usbprint::ReadUnit);
+  if (!read) return 0;
   handle_ = std::move(device);
-  writeEvent_ = std::move(writeEvent);
-  readEvent_ = std::move(readEvent);
-  Rearm(writeRecord_, writeEvent_.Get());
-  Rearm(readRecord_, readEvent_.Get());
-  writeInFlight_ = false;
+  write_ = std::move(write);
+  read_ = std::move(read);
   return 1;
 }
 
@@ -54,8 +45,8 @@ int QX_USBPrinterClass::Close() {
   if (handle_.Valid()) {
     // Nothing of ours may still be in flight when the records go.
     CancelWrite();
-    readEvent_.Reset();
-    writeEvent_.Reset();
+    read_.reset();
+    write_.reset();
     handle_.Reset();
   }
   return 1;
@@ -82,12 +73,8 @@ bool QX_USBPrinterClass::GetCommand(std::uint8_t request, std::uint32_t& answer)
 }
 
 void QX_USBPrinterClass::CancelWrite() {
-  if (!writeInFlight_) return;
-  calls_.CancelIo(handle_.Get());
-  // Drivers complete a cancelled request promptly; until then the record is theirs.
   std::uint32_t unused = 0;
-  calls_.GetOverlappedResult(handle_.Get(), &writeRecord_, unused, true);
-  writeInFlight_ = false;
+  CancelWithin(calls_, handle_.Get(), write_, CancelLimitMs, unused);
 }
 
 int QX_USBPrinterClass::Write(const char* data, int length, std::uint32_t& count) {
@@ -97,20 +84,22 @@ int QX_USBPrinterClass::Write(const char* data, int length, std::uint32_t& count
   const std::uint32_t start = calls_.TickCount();
   const std::uint32_t limit =
       WriteTimeLimit(static_cast<std::uint32_t>(length), WriteTimeoutMultiplier, WriteTimeoutConstant);
+  const auto size = static_cast<std::uint32_t>(length);
   bool secondAttempt = true;
   for (;;) {
     count = 0;
-    Rearm(writeRecord_, writeEvent_.Get());
-    std::uint32_t error =
-        calls_.WriteFile(handle_.Get(), data, static_cast<std::uint32_t>(length), count, &writeRecord_);
+    // The driver reads the bytes from the port's own buffer, which outlives the call.
+    if (!EnsureRequest(calls_, write_, size)) return 0;
+    std::memcpy(write_->Buffer(), data, size);
+    std::uint32_t error = calls_.WriteFile(handle_.Get(), write_->Buffer(), size, count, &write_->Rearm());
     bool completed = error != win::ErrorIoPending;
     if (!completed) {
-      writeInFlight_ = true;
+      write_->InFlight = true;
       for (;;) {
-        error = calls_.GetOverlappedResult(handle_.Get(), &writeRecord_, count, false);
+        error = calls_.GetOverlappedResult(handle_.Get(), &write_->Record(), count, false);
         if (error == win::DeviceOk) {
           completed = true;
-          writeInFlight_ = false;
+          write_->InFlight = false;
           break;
         }
         if (TicksSince(start, calls_.TickCount()) > limit || error == win::ErrorGenFailure) break;
@@ -142,27 +131,31 @@ int QX_USBPrinterClass::Write(const char* data, int length, std::uint32_t& count
 }
 
 std::uint32_t QX_USBPrinterClass::Transfer(void* buffer, std::uint32_t size) {
-  Rearm(readRecord_, readEvent_.Get());
+  if (!EnsureRequest(calls_, read_, size)) return 0;
   std::uint32_t n = 0;
-  std::uint32_t error = calls_.ReadFile(handle_.Get(), buffer, size, n, &readRecord_);
+  std::uint32_t error = calls_.ReadFile(handle_.Get(), read_->Buffer(), size, n, &read_->Rearm());
   if (error == win::ErrorIoPending) {
+    read_->InFlight = true;
     const std::uint32_t start = calls_.TickCount();
     for (;;) {
       n = 0;
-      error = calls_.GetOverlappedResult(handle_.Get(), &readRecord_, n, false);
-      if (error != win::ErrorIoPending && error != win::ErrorIoIncomplete) break;
+      error = calls_.GetOverlappedResult(handle_.Get(), &read_->Record(), n, false);
+      if (error != win::ErrorIoPending && error != win::ErrorIoIncomplete) {
+        read_->InFlight = false;
+        break;
+      }
       if (TicksSince(start, calls_.TickCount()) >= PendingReadLimitMs) {
-        // The buffer stays the driver's until the cancelled read has ended; bytes that
-        // came meanwhile are reported with it.
-        calls_.CancelIo(handle_.Get());
-        n = 0;
-        calls_.GetOverlappedResult(handle_.Get(), &readRecord_, n, true);
+        // Bytes that came meanwhile are reported with the cancelled read; a read the
+        // driver never ends is given up with the port's buffer.
+        if (!CancelWithin(calls_, handle_.Get(), read_, CancelLimitMs, n)) return 0;
         break;
       }
       calls_.Sleep(1);
     }
   }
-  return std::min(n, size);
+  n = std::min(n, size);
+  std::memcpy(buffer, read_->Buffer(), n);
+  return n;
 }
 
 int QX_USBPrinterClass::Read(void* buffer, int length, int& got) {
@@ -184,11 +177,12 @@ int QX_USBPrinterClass::Read(void* buffer, int length, int& got) {
   }
   if (!handle_.Valid()) return 0;
   if (length < usbprint::ReadUnit) {
-    const int n = static_cast<int>(Transfer(unit_, sizeof unit_));
+    std::uint8_t unit[usbprint::ReadUnit];
+    const int n = static_cast<int>(Transfer(unit, sizeof unit));
     got = std::min(n, length);
-    std::memcpy(out, unit_, static_cast<std::size_t>(got));
+    std::memcpy(out, unit, static_cast<std::size_t>(got));
     pendingCount_ = n - got;
-    std::memcpy(pending_, unit_ + got, static_cast<std::size_t>(pendingCount_));
+    std::memcpy(pending_, unit + got, static_cast<std::size_t>(pendingCount_));
     return 1;
   }
   got = static_cast<int>(Transfer(out, PrinterReadRequest(length)));

@@ -3,8 +3,9 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "port/device/device_calls.h"
+#include "port/device/pending_io.h"
 #include "port/qxccc.h"
-#include "port/usb/usb_device.h"
 #include "port/usb/usb_rules.h"
 
 namespace qx {
@@ -49,19 +50,18 @@ class QX_USBPrinterClass {
   static constexpr int ListingSlots = 64;
 
  private:
-  // One overlapped read into `buffer`, bounded by PendingReadLimitMs; bytes read.
+  // One overlapped read of `size` bytes, bounded by PendingReadLimitMs, copied to
+  // `buffer`; bytes read.
   std::uint32_t Transfer(void* buffer, std::uint32_t size);
-  // Cancels the write in flight on the write record and waits until it has ended.
+  // Cancels the write in flight, waiting for it at most CancelLimitMs.
   void CancelWrite();
 
   DeviceCalls& calls_;
   SeamHandle handle_;
-  SeamHandle writeEvent_;
-  SeamHandle readEvent_;
-  DeviceOverlapped writeRecord_{};
-  DeviceOverlapped readRecord_{};
-  bool writeInFlight_ = false;
-  std::uint8_t unit_[usbprint::ReadUnit] = {};
+  // The port's own records and buffers: a request the driver never ends is given up
+  // with them, never with a caller's memory.
+  std::unique_ptr<PendingIo> write_;
+  std::unique_ptr<PendingIo> read_;
   std::uint8_t pending_[usbprint::ReadUnit] = {};
   int pendingCount_ = 0;
 };

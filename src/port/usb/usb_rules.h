@@ -6,26 +6,9 @@
 #include <cstdint>
 #include <string>
 
+#include "port/device/device_info.h"
+
 namespace qx {
-
-// Vendor driver controls (FILE_DEVICE_UNKNOWN, METHOD_BUFFERED, any access).
-namespace vusb {
-inline constexpr std::uint32_t GetDriverVersion = 0x222000;
-inline constexpr std::uint32_t GetTimeouts = 0x22200C;
-inline constexpr std::uint32_t SetTimeouts = 0x222010;
-inline constexpr std::uint32_t GetDeviceDescriptor = 0x222040;
-inline constexpr std::uint32_t GetStringDescriptors = 0x222048;
-inline constexpr std::uint32_t GetDeviceState = 0x2220C0;
-inline constexpr std::uint32_t GetStatus = 0x2220C4;
-inline constexpr std::uint32_t SetControl = 0x2220C8;
-inline constexpr std::uint32_t GetStringDescriptor = 0x2220CC;
-inline constexpr std::uint32_t GetTransferred = 0x222100;
-inline constexpr std::uint32_t DeviceRequest = 0x2221FC;
-
-// Low byte of the status word.
-inline constexpr std::uint32_t StatusBusy = 0x01;
-inline constexpr std::uint32_t StatusHeld = 0x02;
-}  // namespace vusb
 
 // The USB printing driver's two vendor controls and the request codes the printer takes.
 namespace usbprint {

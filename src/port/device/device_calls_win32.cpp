@@ -4,7 +4,7 @@
 #include <cstring>
 #include <vector>
 
-#include "port/usb/usb_device.h"
+#include "port/device/device_calls.h"
 
 namespace qx {
 

@@ -1,0 +1,56 @@
+#pragma once
+
+#ifdef _WIN32
+#include <windows.h>
+
+#include <cstring>
+#include <memory>
+
+#include "platform/time.h"
+#include "port/device/pending_io.h"
+
+namespace qx {
+
+// A request of the serial and parallel kinds, on the kernel32 binding of the device seam.
+inline std::unique_ptr<PendingIo> MakeRequest(std::uint32_t size) { return PendingIo::Make(Kernel32DeviceCalls(), size); }
+
+// Cancels the request in flight on `request` and waits for it at most CancelLimitMs;
+// the bytes it moved (0 when the driver kept it and it was given up).
+inline DWORD CancelBounded(HANDLE device, std::unique_ptr<PendingIo>& request) {
+  std::uint32_t count = 0;
+  CancelWithin(Kernel32DeviceCalls(), device, request, CancelLimitMs, count);
+  return count;
+}
+
+// Starts an overlapped write of `length` bytes, copied into the request's own buffer.
+// ERROR_SUCCESS when it completed at once, else the error (ERROR_IO_PENDING: in flight).
+inline DWORD StartWrite(HANDLE device, PendingIo& request, const char* data, int length, DWORD& count) {
+  count = 0;
+  std::memcpy(request.Buffer(), data, static_cast<std::size_t>(length));
+  if (WriteFile(device, request.Buffer(), static_cast<DWORD>(length), &count, &request.Rearm())) return ERROR_SUCCESS;
+  return GetLastError();
+}
+
+// Polls the pending operation on `request` without waiting, 1 ms apart, as the send
+// and receive workers do. Returns false when `stopping` said so (the operation is then
+// cancelled, and given up if the driver keeps it); otherwise `count` holds the bytes
+// moved, also when the operation ended with an error.
+template <class Stopping>
+bool PollPending(HANDLE device, std::unique_ptr<PendingIo>& request, DWORD& count, Stopping stopping) {
+  request->InFlight = true;
+  for (;;) {
+    count = 0;
+    if (GetOverlappedResult(device, &request->Record(), &count, FALSE) || GetLastError() != ERROR_IO_INCOMPLETE) {
+      request->InFlight = false;
+      return true;
+    }
+    if (stopping()) {
+      count = CancelBounded(device, request);
+      return false;
+    }
+    SleepMilliseconds(1);
+  }
+}
+
+}  // namespace qx
+#endif
