@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "cli/interrupts.h"
+#include "port/standard_ports.h"
 
 #ifdef _WIN32
 #include "port/usb/usb_device.h"
@@ -42,7 +43,15 @@ std::vector<UsbDeviceEntry> ListUsbDevices() {
 
 void BindNetwork(Environment& env);
 
+namespace {
+
+// The program's port kinds, one object per exchange.
+std::unique_ptr<TQXCCC> StandardPortFor(int kind, const PortSpec&) { return CreateStandardPort(kind); }
+
+}  // namespace
+
 void BindPlatform(Environment& env) {
+  env.Ports = StandardPortFor;
 #ifdef _WIN32
   env.ListUsbDevices = ListUsbDevices;
   env.Services = &SystemServices();

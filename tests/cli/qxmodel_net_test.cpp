@@ -41,10 +41,9 @@ class QxModelNet : public ::testing::Test {
   }
 
   std::unique_ptr<sim::SimulatedPrinter> printer;
-  PortTable table{CreateStandardPort};
   std::ostringstream out;
   std::ostringstream err;
-  Environment env{table, out, err};
+  Environment env{nullptr, out, err};
 };
 
 TEST_F(QxModelNet, GetSetPrintAndInfo) {

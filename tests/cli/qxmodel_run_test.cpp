@@ -30,10 +30,10 @@ class QxModelRun : public ::testing::Test {
   // Restarts in a moment: the host's fast waits skip the 40 s, not the real time.
   sim::PrinterEngine printer{clock, {.ModelName = "QX-K40VII", .Firmware = "6.00", .ModelSetting = 0x00,
                                      .RestartMs = 10}};
-  PortTable table{[this](int kind) { return std::make_unique<test::TSimPort>(kind, printer); }};
   std::ostringstream out;
   std::ostringstream err;
-  Environment env{table, out, err};
+  Environment env{[this](int kind, const PortSpec&) { return std::make_unique<test::TSimPort>(kind, printer); }, out,
+                  err};
 
   QxModelRun() {
     env.FastWaits = true;
@@ -52,10 +52,6 @@ TEST_F(QxModelRun, GetPrintsTheModelAndTheWindowsMessage) {
   EXPECT_EQ(Run({"get", "com3:19200:odd"}), 0);
   EXPECT_EQ(out.str(), "QX-K40V\n");
   EXPECT_EQ(err.str(), "Information: Getting information was successful.\n");
-  // The serial entry reached the port as the dialog would have built it.
-  auto* port = static_cast<test::TSimPort*>(table.At(KindSerial));
-  EXPECT_EQ(port, nullptr);  // the table is torn down after the run
-  EXPECT_EQ(table.CreateCount(), 0);
 
   EXPECT_EQ(Run({"--json", "get", "net:127.11.0.1"}), 0);
   EXPECT_EQ(out.str(),
@@ -231,14 +227,14 @@ TEST_F(QxModelRun, ListShowsUsbDevicesAndSearchAnswers) {
   };
   EXPECT_EQ(Run({"list"}), 0);
   EXPECT_EQ(out.str(), "usb-000\tUSB-000\t\\\\?\\usb#a\nusbprn-000\tUSB PRN-001\t\nnet:10.0.0.5\nnet:10.0.0.9\n");
+  // JSON Lines whose "port" is a PORT again.
   EXPECT_EQ(Run({"list", "--json"}), 0);
   EXPECT_EQ(out.str(),
-            "{\"command\":\"list\",\"usb\":[{\"port\":\"usb-000\",\"name\":\"USB-000\",\"path\":\"\\\\\\\\?\\\\usb#a\"},"
-            "{\"port\":\"usbprn-000\",\"name\":\"USB PRN-001\",\"path\":\"\"}],\"network\":[{\"port\":\"net:10.0.0.5\","
-            "\"address\":\"10.0.0.5\"},{\"port\":\"net:10.0.0.9\",\"address\":\"10.0.0.9\"}],\"ok\":true,\"exit\":0,"
-            "\"messages\":[]}\n");
+            "{\"port\":\"usb-000\",\"name\":\"USB-000\",\"path\":\"\\\\\\\\?\\\\usb#a\"}\n"
+            "{\"port\":\"usbprn-000\",\"name\":\"USB PRN-001\",\"path\":\"\"}\n"
+            "{\"port\":\"net:10.0.0.5\",\"address\":\"10.0.0.5\"}\n{\"port\":\"net:10.0.0.9\",\"address\":\"10.0.0.9\"}\n");
   EXPECT_EQ(Run({"list", "--no-search", "--json"}), 0);
-  EXPECT_NE(out.str().find("\"network\":null"), std::string::npos);
+  EXPECT_EQ(out.str().find("net:"), std::string::npos);
   EXPECT_EQ(searches, 2);
 
   env.SearchNetwork = [](int, std::vector<std::string>&, std::string& error) {
@@ -302,15 +298,14 @@ TEST_F(QxModelServices, RestartsOnlyWhatItStoppedAndNamesWhatItCouldNotStop) {
 
 TEST_F(QxModelServices, AnExceptionStillDestroysThePortsAndRestartsTheServices) {
   services.Service(L"ZEMAK_DVN_AGENT_SERVICE").StopError = 0;
-  PortTable throwing{[](int kind) -> std::unique_ptr<TQXCCC> {
-    if (kind == KindNetwork) throw std::runtime_error("out of sockets");
-    return nullptr;
-  }};
-  Environment local{throwing, out, err};
+  Environment local{[](int kind, const PortSpec&) -> std::unique_ptr<TQXCCC> {
+                      if (kind == KindNetwork) throw std::runtime_error("out of sockets");
+                      return nullptr;
+                    },
+                    out, err};
   local.Services = &services;
   EXPECT_EQ(RunQxModel({"--stop-services", "get", "com1"}, local), ExitFailed);
   EXPECT_EQ(err.str(), "qxmodel: internal error: out of sockets\n");
-  EXPECT_EQ(throwing.CreateCount(), 0);
   ExpectRestored();
   EXPECT_EQ(services.StateOf(L"ZEMAK_DVN_AGENT_SERVICE"), ServiceRunning);
 }
@@ -381,7 +376,7 @@ TEST_F(QxModelServices, ASignalEndsTheProcessAfterTheRestart) {
   services.Service(L"ZemakTovel").OnQuery = [](test::FakeService& s, std::int64_t) {
     std::cerr << "ZemakTovel state " << s.State << std::endl;
   };
-  Environment real{table, std::cout, std::cerr};
+  Environment real{env.Ports, std::cout, std::cerr};
   real.FastWaits = true;
   real.Services = &services;
   real.WatchInterrupts = WatchInterrupts;
