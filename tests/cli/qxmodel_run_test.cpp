@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdio>
+#include <fstream>
 #include <sstream>
 #include <stdexcept>
 #include <thread>
@@ -243,6 +245,65 @@ TEST_F(QxModelRun, ListShowsUsbDevicesAndSearchAnswers) {
   };
   EXPECT_EQ(Run({"list"}), 1);
   EXPECT_EQ(err.str(), "qxmodel: network search failed: no local IPv4 address\n");
+}
+
+TEST_F(QxModelRun, FleetsFromArgumentsAndListsAndBadPortsBeforeAnything) {
+  const std::string path = ::testing::TempDir() + "qxmodel_ports.txt";
+  {
+    std::ofstream list(path);
+    list << "# the shop\ncom2  # till 1\n\n  usb-001\n";
+  }
+  EXPECT_EQ(Run({"get", "com1", "--ports-from", path, "-j1"}), 0) << err.str();
+  EXPECT_EQ(out.str(), "com1\tQX-K40VII\ncom2\tQX-K40VII\nusb-001\tQX-K40VII\n");
+  EXPECT_EQ(err.str(), "3 ok, 0 failed\n");
+
+  std::istringstream in("lpt1\n");
+  env.In = &in;
+  EXPECT_EQ(Run({"print", "--ports-from", "-"}), 0);
+  EXPECT_EQ(out.str(), "lpt1\tok\n");
+
+  // One bad PORT anywhere: exit 2 and not a byte to any printer.
+  printer.ClearLog();
+  EXPECT_EQ(Run({"--json", "get", "com1", "com0", "lpt1"}), ExitUsage);
+  EXPECT_EQ(printer.HostBytes(), "");
+  EXPECT_NE(out.str().find("\"error\":\"bad serial port \\\"com0\\\""), std::string::npos) << out.str();
+  for (const std::vector<std::string>& bad : std::vector<std::vector<std::string>>{
+           {"get", "--ports-from", path + ".absent"}, {"get", "--ports-from", "-", "-j", "0"}}) {
+    EXPECT_EQ(Run(bad), ExitUsage) << bad[2];
+  }
+  std::istringstream empty("# nothing\n");
+  env.In = &empty;
+  EXPECT_EQ(Run({"get", "--ports-from", "-"}), ExitUsage);
+  EXPECT_EQ(err.str().rfind("qxmodel: --ports-from -: no PORT in it\n", 0), 0u) << err.str();
+  std::remove(path.c_str());
+}
+
+// Ctrl-C in a fleet: the exchange that runs ends (and reports), the rest do not start.
+TEST_F(QxModelRun, AnInterruptedFleetFinishesWhatRunsAndNamesWhatDidNot) {
+  InterruptTarget* target = nullptr;
+  env.WatchInterrupts = [&](InterruptTarget* t) {
+    if (t != nullptr) target = t;
+  };
+  int interruptCode = 0;
+  printer.SetLogSink([&](const sim::LogEntry&) {
+    if (interruptCode == 0) std::thread([&] { interruptCode = target->Interrupt("SIGINT"); }).join();
+  });
+  EXPECT_EQ(Run({"--json", "set", "QX-K40V", "com1", "usb-000", "lpt1", "-j", "1"}), ExitInterrupted);
+  EXPECT_EQ(interruptCode, -1);  // the run reports by itself
+  EXPECT_EQ(printer.ModelSetting(), 0x02);  // the running Set went on to its end
+  const std::string o = out.str();
+  EXPECT_EQ(o.rfind("{\"command\":\"set\",\"port\":\"com1\",\"name\":\"COM1\",\"requested\":\"QX-K40V\",\"model\":"
+                    "\"QX-K40V\",\"ok\":true,\"exit\":0,",
+                    0),
+            0u)
+      << o;
+  EXPECT_NE(o.find("\n{\"command\":\"set\",\"port\":\"usb-000\",\"name\":\"USB-000\",\"requested\":\"QX-K40V\","
+                   "\"error\":\"not run: interrupted\",\"ok\":false,\"exit\":4,\"messages\":[]}\n"),
+            std::string::npos)
+      << o;
+  EXPECT_NE(o.find("\"port\":\"lpt1\""), std::string::npos) << o;
+  EXPECT_EQ(err.str(),
+            "qxmodel: interrupted (SIGINT); waiting for the running exchanges to end\n1 ok, 0 failed, 2 not run\n");
 }
 
 // A machine whose spooler and two vendor services run, one vendor service is already
