@@ -8,6 +8,8 @@
 #ifdef _WIN32
 #include "port/usb/usb_device.h"
 #include "services/win32_service_system.h"
+#else
+#include "port/serial/tty_port_posix.h"
 #endif
 
 namespace qx::cli {
@@ -45,8 +47,16 @@ void BindNetwork(Environment& env);
 
 namespace {
 
-// The program's port kinds, one object per exchange.
-std::unique_ptr<TQXCCC> StandardPortFor(int kind, const PortSpec&) { return CreateStandardPort(kind); }
+// The program's port kinds, one object per exchange; off Windows a serial:PATH port
+// is the tty kind on that device.
+std::unique_ptr<TQXCCC> StandardPortFor(int kind, const PortSpec& spec) {
+#ifndef _WIN32
+  if (kind == KindSerial && !spec.DevicePath.empty()) return std::make_unique<TQXTTY>(kind, spec.DevicePath);
+#else
+  (void)spec;
+#endif
+  return CreateStandardPort(kind);
+}
 
 }  // namespace
 
