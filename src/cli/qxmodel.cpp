@@ -267,7 +267,10 @@ class Run final : public InterruptTarget {
   }
 
   int Interrupt(const std::string& reason) override {
-    if (line_.Fleet() && !stopping_.exchange(true)) {
+    // The console closed, logoff and shutdown leave the process seconds at most: no
+    // waiting for anyone then.
+    const bool canWait = reason == "Ctrl-C" || reason == "Ctrl-Break" || reason == "SIGINT" || reason == "SIGTERM";
+    if (line_.Fleet() && canWait && !stopping_.exchange(true)) {
       // The first time: start nothing more, let the running exchanges end (a Set that
       // has written its model waits for the printer and confirms), then report.
       if (services_) services_->CancelStopping();
