@@ -13,39 +13,16 @@ set -u
 qxmodel=$1
 qxsim=$2
 long=${3:-}
-tag=qxfb$$
-host=$tag-host
-printers=$tag-prn
 count=64
-pids=()
-
-cleanup() {
-  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null; done
-  for pid in "${pids[@]}"; do wait "$pid" 2>/dev/null; done
-  ip netns del "$host" 2>/dev/null
-  ip netns del "$printers" 2>/dev/null
-  return 0
-}
-trap cleanup EXIT
-trap 'exit 130' INT
-trap 'exit 143' TERM HUP
-cannot() { echo "fleet_bench: cannot make network namespaces and a veth pair here (needs root and ip netns)" >&2; exit 1; }
 fail() { echo "fleet_bench: $*" >&2; exit 1; }
-
-ip netns add "$host" 2>/dev/null || cannot
-ip netns add "$printers" || cannot
-ip link add qxfbh netns "$host" type veth peer name qxfbp netns "$printers" || cannot
-ip -n "$host" addr add 10.68.0.1/16 dev qxfbh
-ip -n "$host" link set qxfbh up
-ip -n "$host" link set lo up
-ip -n "$printers" link set qxfbp up
-ip -n "$printers" link set lo up
+source "$(dirname "$0")/namespaces.sh"
+bench_namespaces fleet_bench qxfb 10.68.0.1/16
 ports=()
 for i in $(seq 1 $count); do
   ip -n "$printers" addr add "10.68.1.$i/16" dev qxfbp
   # The printer restarts 20 s after a Set: well inside the program's wait.
   ip netns exec "$printers" "$qxsim" --address "10.68.1.$i" --restart-ms 20000 --lifetime 900 >/dev/null 2>&1 &
-  pids+=($!)
+  bench_pids+=($!)
   ports+=("net:10.68.1.$i")
 done
 sleep 1
@@ -60,14 +37,14 @@ run_ms() {
 }
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", a / b }'; }
 
-one=$(run_ms get "${ports[0]}")
-many=$(run_ms get -j $count "${ports[@]}")
+one=$(run_ms get "${ports[0]}") || exit 1
+many=$(run_ms get -j $count "${ports[@]}") || exit 1
 printf 'Get on one printer (ms)\t%s\tthe single exchange the fleets are measured against\n' "$one"
 printf 'Get on 64 printers, -j 64 (ms)\t%s\t%s × one Get (goal: at most 2 ×)\n' "$many" "$(ratio "$many" "$one")"
 
 if [ "$long" = --long ]; then
-  one=$(run_ms set QX-K40VI "${ports[0]}")
-  many=$(run_ms set QX-K40VI -j 16 "${ports[@]:1:16}")
+  one=$(run_ms set QX-K40VI "${ports[0]}") || exit 1
+  many=$(run_ms set QX-K40VI -j 16 "${ports[@]:1:16}") || exit 1
   printf 'Set on one printer (s)\t%s\twith the real restart wait\n' "$(awk -v m="$one" 'BEGIN { printf "%.1f", m / 1000 }')"
   printf 'Set on 16 printers, -j 16 (s)\t%s\t%s × one Set (goal: at most 1.1 ×)\n' \
     "$(awk -v m="$many" 'BEGIN { printf "%.1f", m / 1000 }')" "$(ratio "$many" "$one")"

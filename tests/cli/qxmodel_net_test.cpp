@@ -6,11 +6,9 @@
 #include <algorithm>
 #include <sstream>
 
-#include "cli/platform_bindings.h"
-#include "cli/qxmodel.h"
+#include "cli/program_run_fixture.h"
 #include "port/placeholder_port.h"
 #include "port/standard_ports.h"
-#include "sim/transport/simulated_printer.h"
 #include "support/memory_port.h"
 
 namespace qx::cli {
@@ -21,30 +19,16 @@ bool NetworkKindBuilt() {
   return dynamic_cast<TPlaceholderPort*>(port.get()) == nullptr;
 }
 
-class QxModelNet : public ::testing::Test {
+class QxModelNet : public ProgramRunTest {
  protected:
   void SetUp() override {
     if (!NetworkKindBuilt()) GTEST_SKIP() << "this build has no network kind yet";
     sim::SimulatedPrinterOptions options;
     options.Address = {127, 11, 0, 4};
-    options.Printer.RestartMs = 50;
-    printer = std::make_unique<sim::SimulatedPrinter>(options);
-    std::string error;
-    ASSERT_TRUE(printer->Start(&error)) << error;
-    env.FastWaits = true;
-    BindPlatform(env);
-  }
-
-  int Run(const std::vector<std::string>& args) {
-    out.str("");
-    err.str("");
-    return RunQxModel(args, env);
+    Start(options, printer);
   }
 
   std::unique_ptr<sim::SimulatedPrinter> printer;
-  std::ostringstream out;
-  std::ostringstream err;
-  Environment env{nullptr, out, err};
 };
 
 TEST_F(QxModelNet, GetSetPrintAndInfo) {
@@ -90,10 +74,9 @@ class QxModelFleet : public QxModelNet {
     for (int i = 1; i <= Count; ++i) {
       sim::SimulatedPrinterOptions options;
       options.Address = {127, 11, 1, static_cast<std::uint8_t>(i)};
-      options.Printer.RestartMs = 50;
-      fleet.push_back(std::make_unique<sim::SimulatedPrinter>(options));
-      std::string error;
-      ASSERT_TRUE(fleet.back()->Start(&error)) << error;
+      fleet.emplace_back();
+      Start(options, fleet.back());
+      if (HasFatalFailure()) return;
       ports.push_back("net:127.11.1." + std::to_string(i));
     }
     fleet[Silent - 1]->Printer().SetFault(sim::Command::ModelSettingQuery, {.Silent = true});
@@ -146,10 +129,10 @@ TEST_F(QxModelFleet, OneLinePerPortAsItEndsAndTheExitOfTheWhole) {
 TEST_F(QxModelNet, HostNamesAreResolvedOnce) {
   sim::SimulatedPrinterOptions options;
   options.Address = {127, 0, 0, 1};
-  options.Printer.RestartMs = 50;
-  sim::SimulatedPrinter local(options);
-  std::string error;
-  ASSERT_TRUE(local.Start(&error)) << error;
+  std::unique_ptr<sim::SimulatedPrinter> localhost;
+  Start(options, localhost);
+  ASSERT_FALSE(HasFatalFailure());
+  sim::SimulatedPrinter& local = *localhost;
 
   EXPECT_EQ(Run({"set", "QX-K40VI", "net:localhost"}), 0) << err.str();
   EXPECT_EQ(out.str(), "QX-K40VI\n");

@@ -5,45 +5,28 @@
 
 #include <termios.h>
 
-#include <sstream>
 #include <thread>
 
-#include "cli/platform_bindings.h"
-#include "cli/qxmodel.h"
+#include "cli/program_run_fixture.h"
 #include "port/serial/tty_port_posix.h"
-#include "sim/transport/simulated_printer.h"
 #include "support/memory_port.h"
 
 namespace qx::cli {
 namespace {
 
-class QxModelTty : public ::testing::Test {
+class QxModelTty : public ProgramRunTest {
  protected:
   void SetUp() override {
     if (!sim::PtyPrinterServer::Available()) GTEST_SKIP() << "no ptys here";
     sim::SimulatedPrinterOptions options;
     options.Tcp = options.Udp = false;
     options.Serial = true;
-    options.Printer.RestartMs = 50;
-    printer = std::make_unique<sim::SimulatedPrinter>(options);
-    std::string error;
-    ASSERT_TRUE(printer->Start(&error)) << error;
+    Start(options, printer);
     port = "serial:" + printer->SerialPath();
-    env.FastWaits = true;
-    BindPlatform(env);
-  }
-
-  int Run(const std::vector<std::string>& args) {
-    out.str("");
-    err.str("");
-    return RunQxModel(args, env);
   }
 
   std::unique_ptr<sim::SimulatedPrinter> printer;
   std::string port;
-  std::ostringstream out;
-  std::ostringstream err;
-  Environment env{nullptr, out, err};
 };
 
 TEST_F(QxModelTty, GetSetAndPrint) {
