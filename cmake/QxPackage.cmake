@@ -26,7 +26,8 @@ if(NOT WIN32)
   set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
   set(CPACK_PACKAGE_CONTACT "QX-K40VII model setting utility <qxmodel@localhost>")
   set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "read and change the model a QX-K40VII printer emulates")
-  set(CPACK_PACKAGE_DESCRIPTION "qxmodel runs the model setting utility's exchanges (get, set, print test) from a\n"
+  string(CONCAT CPACK_PACKAGE_DESCRIPTION
+    "qxmodel runs the model setting utility's exchanges (get, set, print test) from a\n"
     "command line, for one printer or a fleet of them, on serial and network ports.\n"
     "qxsim is the simulated printer it is tested against.")
   set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
