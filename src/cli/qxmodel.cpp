@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <exception>
+#include <filesystem>
 #include <fstream>
 #include <map>
 #include <memory>
@@ -79,6 +80,16 @@ std::string MessagesJson(const ConsoleHost& host) {
     items.push_back(JsonObject().Add("title", m.Title).Add("text", m.Text).Text());
   }
   return JsonArray(items);
+}
+
+// Two names of one tty (a symbolic link and its target) are one device.
+std::string KeyOf(const PortSpec& spec) {
+  if (spec.DevicePath.empty()) return DeviceKey(spec);
+  std::error_code ignored;
+  const std::filesystem::path real = std::filesystem::weakly_canonical(spec.DevicePath, ignored);
+  PortSpec resolved = spec;
+  if (!real.empty()) resolved.DevicePath = real.string();
+  return DeviceKey(resolved);
 }
 
 // What one port's exchange came to.
@@ -423,7 +434,7 @@ class Run final : public InterruptTarget {
         Report(i, outcomes[i]);
         pending[i] = false;
       }
-      keys.push_back(DeviceKey(specs_[i]));
+      keys.push_back(KeyOf(specs_[i]));
     }
     std::vector<std::size_t> order;
     std::vector<std::string> pendingKeys;

@@ -4,7 +4,9 @@
 #include <gtest/gtest.h>
 
 #include <termios.h>
+#include <unistd.h>
 
+#include <cstdio>
 #include <thread>
 
 #include "cli/program_run_fixture.h"
@@ -46,6 +48,17 @@ TEST_F(QxModelTty, GetSetAndPrint) {
 
   EXPECT_EQ(Run({"get", "serial:/nonexistent/tty"}), 1);
   EXPECT_EQ(err.str(), "Error: This utility can't open communication port.\n");
+}
+
+// A link to the tty is the same device: the two never run at once (the second open
+// would find the device held).
+TEST_F(QxModelTty, AFleetRunsOneDeviceUnderTwoNamesOneAfterTheOther) {
+  const std::string link = ::testing::TempDir() + "qxmodel_tty_link";
+  std::remove(link.c_str());
+  ASSERT_EQ(symlink(printer->SerialPath().c_str(), link.c_str()), 0);
+  EXPECT_EQ(Run({"get", "-j", "2", port, "serial:" + link, port}), 0) << out.str();
+  EXPECT_EQ(err.str(), "3 ok, 0 failed\n");
+  std::remove(link.c_str());
 }
 
 // The printer cuts its reply short and its line disappears: the exchange fails in its
