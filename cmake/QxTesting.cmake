@@ -10,14 +10,15 @@ macro(qx_setup_googletest)
 endmacro()
 
 # qx_add_test(<name> SOURCES ... [LIBS ...] [WINDOWS_ONLY | NATIVE_ONLY]
-#             [TIMEOUT seconds] [SUITE name] [PROPERTIES ...])
+#             [TIMEOUT seconds] [SUITE name] [RESOURCE_LOCKS lock...] [PROPERTIES ...])
 # Builds one GoogleTest program and registers each of its tests as
 # "<suite>.<Test>.<Case>", labelled with the suite name. Windows programs run through
 # the cross-compiling emulator (Wine); discovery happens when ctest runs, not at build.
 # SUITE puts the tests into another suite of the same build tree (the ui suite of the
-# windows tree).
+# windows tree). RESOURCE_LOCKS: several locks (a list given in PROPERTIES reaches the
+# discovered tests flattened, so that only its first name would hold).
 function(qx_add_test name)
-  cmake_parse_arguments(T "WINDOWS_ONLY;NATIVE_ONLY" "TIMEOUT;SUITE" "SOURCES;LIBS;PROPERTIES" ${ARGN})
+  cmake_parse_arguments(T "WINDOWS_ONLY;NATIVE_ONLY" "TIMEOUT;SUITE" "SOURCES;LIBS;PROPERTIES;RESOURCE_LOCKS" ${ARGN})
   if(T_WINDOWS_ONLY AND NOT WIN32)
     return()
   endif()
@@ -37,4 +38,10 @@ function(qx_add_test name)
     DISCOVERY_MODE PRE_TEST
     DISCOVERY_TIMEOUT 300
     PROPERTIES LABELS "${T_SUITE}" TIMEOUT ${T_TIMEOUT} ${T_PROPERTIES})
+  if(T_RESOURCE_LOCKS)
+    # Runs after the discovery's own include file, on the tests it listed.
+    set(locks ${CMAKE_CURRENT_BINARY_DIR}/${name}_locks.cmake)
+    file(WRITE ${locks} "if(${name}_TESTS)\n  set_tests_properties(\${${name}_TESTS} PROPERTIES RESOURCE_LOCK \"${T_RESOURCE_LOCKS}\")\nendif()\n")
+    set_property(DIRECTORY APPEND PROPERTY TEST_INCLUDE_FILES ${locks})
+  endif()
 endfunction()

@@ -2,6 +2,7 @@
 
 #include <cctype>
 #include <cstdio>
+#include <cstdlib>
 
 namespace qx::cli {
 
@@ -43,13 +44,8 @@ std::string Numbered(const char* format, int n) {
   return name;
 }
 
-bool ParseCom(const std::string& original, const std::string& rest, PortSpec& spec, std::string& error) {
-  const std::vector<std::string> parts = Split(rest, ':');
-  int number = 0;
-  if (parts.size() > 3 || !ParseNumber(parts[0], 3, number) || number < 1 || number > 255) {
-    error = "bad serial port \"" + original + "\": expected com1 to com255, optionally :SPEED[:PARITY]";
-    return false;
-  }
+// The :SPEED[:PARITY] after a serial port's name (parts[0]) as the dialog codes them.
+bool ParseLine(const std::vector<std::string>& parts, PortSpec& spec, std::string& error) {
   int baudCode = 3;  // 9600 bps, the dialog's default
   if (parts.size() >= 2) {
     int speed = 0;
@@ -78,12 +74,64 @@ bool ParseCom(const std::string& original, const std::string& rest, PortSpec& sp
       return false;
     }
   }
-  spec.DisplayName = Numbered("COM%d", number);
   spec.Settings.PortType = KindSerial;
-  spec.Settings.PortNumber = number - 1;
   spec.Settings.BaudCode = baudCode;
   spec.Settings.ParityCode = parityCode;
   return true;
+}
+
+bool ParseCom(const std::string& original, const std::string& rest, PortSpec& spec, std::string& error) {
+  const std::vector<std::string> parts = Split(rest, ':');
+  int number = 0;
+  if (parts.size() > 3 || !ParseNumber(parts[0], 3, number) || number < 1 || number > 255) {
+    error = "bad serial port \"" + original + "\": expected com1 to com255, optionally :SPEED[:PARITY]";
+    return false;
+  }
+  if (!ParseLine(parts, spec, error)) return false;
+  spec.DisplayName = Numbered("COM%d", number);
+  spec.Settings.PortNumber = number - 1;
+  return true;
+}
+
+// serial:PATH[:SPEED[:PARITY]]. On Windows the path is a COM port's name; elsewhere a
+// tty, a bare name meaning the one under /dev.
+bool ParseSerial(const std::string& original, const std::string& rest, PortSpec& spec, std::string& error) {
+#ifdef _WIN32
+  const std::string lower = Lower(rest);
+  if (!StartsWith(lower, "com")) {
+    error = "bad serial port \"" + original + "\": expected serial:COM1 to serial:COM255";
+    return false;
+  }
+  return ParseCom(original, lower.substr(3), spec, error);
+#else
+  const std::vector<std::string> parts = Split(rest, ':');
+  bool blank = parts[0].empty();
+  for (char c : parts[0]) blank = blank || std::isspace(static_cast<unsigned char>(c)) || c == '\0';
+  if (parts.size() > 3 || blank) {
+    error = "bad serial port \"" + original + "\": expected serial:PATH, optionally :SPEED[:PARITY]";
+    return false;
+  }
+  if (!ParseLine(parts, spec, error)) return false;
+  spec.DevicePath = parts[0].find('/') == std::string::npos ? "/dev/" + parts[0] : parts[0];
+  spec.DisplayName = spec.DevicePath;
+  return true;
+#endif
+}
+
+// A host name as resolvers take it: dot-separated labels of letters, digits and
+// hyphens, not all digits (those are mistyped addresses).
+bool IsHostName(const std::string& text) {
+  if (text.empty() || text.size() > 253) return false;
+  bool letter = false;
+  for (const std::string& label : Split(text, '.')) {
+    if (label.empty() || label.size() > 63 || label.front() == '-' || label.back() == '-') return false;
+    for (char c : label) {
+      const bool alpha = std::isalpha(static_cast<unsigned char>(c)) != 0;
+      if (!alpha && !std::isdigit(static_cast<unsigned char>(c)) && c != '-') return false;
+      letter = letter || alpha || c == '-';
+    }
+  }
+  return letter;
 }
 
 bool ParseAddress(const std::string& text, std::uint8_t (&octets)[4]) {
@@ -105,6 +153,7 @@ bool ParsePort(const std::string& text, const PortSettings& templateSettings, Po
   int number = 0;
 
   if (StartsWith(lower, "com")) return ParseCom(text, lower.substr(3), spec, error);
+  if (StartsWith(lower, "serial:")) return ParseSerial(text, text.substr(7), spec, error);
 
   if (StartsWith(lower, "lpt")) {
     // Codes from 9 up name the vendor's own parallel devices, not LPT10 and above.
@@ -134,8 +183,15 @@ bool ParsePort(const std::string& text, const PortSettings& templateSettings, Po
 
   if (StartsWith(lower, "net:")) {
     std::uint8_t octets[4] = {};
+    if (IsHostName(lower.substr(4))) {
+      spec.DisplayName = lower.substr(4);
+      spec.HostName = lower.substr(4);
+      spec.Settings.PortType = KindNetwork;
+      return true;
+    }
     if (!ParseAddress(lower.substr(4), octets)) {
-      error = "bad network address \"" + text.substr(4) + "\": expected four numbers 0 to 255, as in net:10.0.0.5";
+      error = "bad network address \"" + text.substr(4) +
+              "\": expected four numbers 0 to 255 or a host name, as in net:10.0.0.5 or net:printer1";
       return false;
     }
     const bool zero = octets[0] == 0 && octets[1] == 0 && octets[2] == 0 && octets[3] == 0;
@@ -164,8 +220,42 @@ bool ParsePort(const std::string& text, const PortSettings& templateSettings, Po
     return true;
   }
 
-  error = "bad port \"" + text + "\": expected comN[:SPEED[:PARITY]], lptN, usb-NNN, usbprn-NNN, net:ADDRESS or service:N";
+  error = "bad port \"" + text +
+          "\": expected comN[:SPEED[:PARITY]], serial:PATH[:SPEED[:PARITY]], lptN, usb-NNN, usbprn-NNN, "
+          "net:ADDRESS, net:HOST or service:N";
   return false;
+}
+
+std::string DeviceKey(const PortSpec& spec) {
+  const PortSettings& s = spec.Settings;
+  switch (s.PortType) {
+    case KindSerial:
+      if (!spec.DevicePath.empty()) return "tty:" + spec.DevicePath;
+      // Every COM port is opened through the one system-wide name "ComPortName".
+      return "com";
+    case KindParallel:
+      return "lpt";  // likewise "LptPortName"
+    case KindNetwork:
+      if (!spec.HostName.empty() && s.IpAddress[0] == 0) return "host:" + spec.HostName;
+      return "net:" + std::to_string(s.IpAddress[0]) + "." + std::to_string(s.IpAddress[1]) + "." +
+             std::to_string(s.IpAddress[2]) + "." + std::to_string(s.IpAddress[3]);
+    case KindPortService:
+      return "service:" + std::to_string(s.PortNumber);
+    default:
+      return std::to_string(s.PortType) + ":" + std::to_string(s.DeviceNumber);
+  }
+}
+
+std::vector<std::string> ReadPortList(std::istream& in) {
+  std::vector<std::string> ports;
+  std::string text;
+  while (std::getline(in, text)) {
+    text = text.substr(0, text.find('#'));
+    const std::size_t first = text.find_first_not_of(" \t\r");
+    if (first == std::string::npos) continue;
+    ports.push_back(text.substr(first, text.find_last_not_of(" \t\r") + 1 - first));
+  }
+  return ports;
 }
 
 bool ParseModel(const std::string& text, std::uint8_t& value, std::string& name, std::string& error) {
@@ -186,11 +276,42 @@ bool ParseModel(const std::string& text, std::uint8_t& value, std::string& name,
   return true;
 }
 
+namespace {
+
+// -j N, -jN, --jobs N, --jobs=N.
+bool ParseJobs(const std::string& text, CommandLine& line, std::string& error) {
+  int jobs = 0;
+  if (!ParseNumber(text, 3, jobs) || jobs < 1 || jobs > MaxJobs) {
+    error = "bad job count \"" + text + "\": expected 1 to " + std::to_string(MaxJobs);
+    return false;
+  }
+  line.Jobs = jobs;
+  return true;
+}
+
+}  // namespace
+
 bool ParseCommandLine(const std::vector<std::string>& args, CommandLine& line, std::string& error) {
   line = CommandLine{};
   std::vector<std::string> words;
   bool optionsEnded = false;
-  for (const std::string& arg : args) {
+  bool fleetOption = false;
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    const std::string& arg = args[i];
+    // An option's value: after "=", joined (-j8) or the next argument.
+    auto value = [&](const std::string& name, std::string& text) {
+      if (arg.size() > name.size()) {
+        text = arg.substr(arg[name.size()] == '=' ? name.size() + 1 : name.size());
+        return true;
+      }
+      if (i + 1 >= args.size()) {
+        error = "option " + name + " needs a value";
+        return false;
+      }
+      text = args[++i];
+      return true;
+    };
+    std::string text;
     if (!optionsEnded && arg == "--") {
       optionsEnded = true;
     } else if (!optionsEnded && arg.size() > 1 && arg[0] == '-') {
@@ -204,6 +325,17 @@ bool ParseCommandLine(const std::vector<std::string>& args, CommandLine& line, s
         line.Verb = Command::Help;
       } else if (arg == "--version") {
         if (line.Verb != Command::Help) line.Verb = Command::Version;
+      } else if (StartsWith(arg, "-j") || arg == "--jobs" || StartsWith(arg, "--jobs=")) {
+        if (!value(StartsWith(arg, "--") ? "--jobs" : "-j", text) || !ParseJobs(text, line, error)) return false;
+        fleetOption = true;
+      } else if (arg == "--ports-from" || StartsWith(arg, "--ports-from=")) {
+        if (!value("--ports-from", text)) return false;
+        if (text.empty()) {
+          error = "--ports-from needs a file name, or - for standard input";
+          return false;
+        }
+        line.PortsFrom = text;
+        fleetOption = true;
       } else {
         error = "unknown option \"" + arg + "\"";
         return false;
@@ -227,8 +359,10 @@ bool ParseCommandLine(const std::vector<std::string>& args, CommandLine& line, s
       error = "usage: qxmodel services [start]";
       return false;
     }
-    if (line.NoSearch || line.StopServices) {
-      error = line.NoSearch ? "--no-search applies to list only" : "--stop-services does not apply to services";
+    if (line.NoSearch || line.StopServices || fleetOption) {
+      error = line.NoSearch       ? "--no-search applies to list only"
+              : line.StopServices ? "--stop-services does not apply to services"
+                                  : "-j and --ports-from apply to get, set and print only";
       return false;
     }
     return true;
@@ -237,27 +371,39 @@ bool ParseCommandLine(const std::vector<std::string>& args, CommandLine& line, s
   struct Form {
     const char* Name;
     Command Verb;
-    std::size_t Arguments;
+    std::size_t Before;  // arguments before the ports
+    bool Fleet;          // any number of PORTs, or --ports-from
     const char* Usage;
   };
   static constexpr Form forms[] = {
-      {"get", Command::Get, 1, "get PORT"},       {"set", Command::Set, 2, "set MODEL PORT"},
-      {"print", Command::Print, 1, "print PORT"}, {"list", Command::List, 0, "list"},
-      {"info", Command::Info, 1, "info PORT"},    {"help", Command::Help, 0, "help"},
+      {"get", Command::Get, 0, true, "get PORT..."},
+      {"set", Command::Set, 1, true, "set MODEL PORT..."},
+      {"print", Command::Print, 0, true, "print PORT..."},
+      {"list", Command::List, 0, false, "list"},
+      {"info", Command::Info, 0, false, "info PORT"},
+      {"help", Command::Help, 0, false, "help"},
   };
   for (const Form& form : forms) {
     if (words[0] != form.Name) continue;
-    if (words.size() - 1 != form.Arguments) {
+    const std::size_t given = words.size() - 1;
+    const std::size_t ports = given >= form.Before ? given - form.Before : 0;
+    const bool portless = form.Verb == Command::List || form.Verb == Command::Help;
+    // A fleet's PORTs may come from the arguments, the list, or both.
+    const bool fits = given >= form.Before && (portless       ? ports == 0
+                                               : !form.Fleet ? ports == 1
+                                                             : ports > 0 || !line.PortsFrom.empty());
+    if (!fits) {
       error = std::string("usage: qxmodel ") + form.Usage;
+      if (form.Fleet) error += std::string(", or qxmodel ") + (form.Before ? "set MODEL" : form.Name) + " --ports-from FILE";
+      return false;
+    }
+    if (fleetOption && !form.Fleet) {
+      error = "-j and --ports-from apply to get, set and print only";
       return false;
     }
     line.Verb = form.Verb;
-    if (form.Verb == Command::Set) {
-      line.ModelText = words[1];
-      line.PortText = words[2];
-    } else if (form.Arguments == 1) {
-      line.PortText = words[1];
-    }
+    if (form.Before == 1) line.ModelText = words[1];
+    line.PortTexts.assign(words.begin() + 1 + static_cast<std::ptrdiff_t>(form.Before), words.end());
     if (line.NoSearch && form.Verb != Command::List) {
       error = "--no-search applies to list only";
       return false;
@@ -269,12 +415,12 @@ bool ParseCommandLine(const std::vector<std::string>& args, CommandLine& line, s
 }
 
 std::string UsageText() {
-  return "usage: qxmodel [--json] [--stop-services] COMMAND\n"
+  return "usage: qxmodel [--json] [--stop-services] [-j N] COMMAND\n"
          "\n"
          "commands:\n"
-         "  get PORT          show the model the printer emulates\n"
-         "  set MODEL PORT    change it (MODEL: QX-K40VII, QX-K40VI or QX-K40V)\n"
-         "  print PORT        print the test line\n"
+         "  get PORT...       show the model the printer emulates\n"
+         "  set MODEL PORT... change it (MODEL: QX-K40VII, QX-K40VI or QX-K40V)\n"
+         "  print PORT...     print the test line\n"
          "  info PORT         show the device information the port can give\n"
          "  list [--no-search]  list USB devices and printers that answer a network search\n"
          "  services          show the state of the spooler, its dependents and the vendor services\n"
@@ -282,18 +428,24 @@ std::string UsageText() {
          "\n"
          "PORT:\n"
          "  com3  com3:19200  com3:9600:odd   serial port (speed 2400..115200, parity none|odd|even)\n"
+         "  serial:/dev/ttyUSB0:19200:odd     serial port by its device (serial:COM3 on Windows)\n"
          "  lpt1                              parallel port (lpt1..lpt9)\n"
          "  usb-000  usbprn-000               USB device (vendor driver, printer class)\n"
-         "  net:10.0.0.5                      networked printer\n"
+         "  net:10.0.0.5  net:printer1        networked printer (IPv4 address or host name)\n"
          "  service:1                         port of the port-communication service (PVDPRT001)\n"
          "\n"
          "options:\n"
          "  --json            machine-readable result on standard output\n"
          "  --stop-services   stop the print spooler and the vendor port services for the run;\n"
          "                    they are started again on every way out (also Ctrl-C)\n"
+         "  -j N, --jobs N    run up to N exchanges at once (default 8; one at a time per device)\n"
+         "  --ports-from FILE take the PORTs from FILE, one a line, # comments (- standard input)\n"
          "  --version         show the version\n"
          "\n"
-         "exit status: 0 success, 1 the printer or port failed, 2 bad arguments,\n"
+         "With several PORTs each port gets one line as it finishes, PORT<TAB>MODEL or\n"
+         "PORT<TAB>error: MESSAGE (with --json one object a line), and a summary on standard error.\n"
+         "\n"
+         "exit status: 0 success (every port), 1 the printer or port failed (any port), 2 bad arguments,\n"
          "  3 a service could not be stopped or started again, 4 interrupted\n";
 }
 

@@ -46,10 +46,19 @@ bool NetworkInfo(TQXCCC& port, InfoFields& fields) {
   return true;
 }
 
+bool ResolveHost(const std::string& name, std::uint8_t (&address)[4], std::string& error) {
+  SocketLibrary library;
+  Ipv4Address found{};
+  if (!ResolveIpv4(name, found, error)) return false;
+  for (int i = 0; i < 4; ++i) address[i] = found[i];
+  return true;
+}
+
 }  // namespace
 
 void BindNetwork(Environment& env) {
   env.SearchNetwork = SearchNetwork;
+  env.ResolveHost = ResolveHost;
   env.NetworkInfo = NetworkInfo;
 }
 

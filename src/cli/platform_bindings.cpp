@@ -3,10 +3,13 @@
 #include <cstdio>
 
 #include "cli/interrupts.h"
+#include "port/standard_ports.h"
 
 #ifdef _WIN32
 #include "port/device/device_calls.h"
 #include "services/win32_service_system.h"
+#else
+#include "port/serial/tty_port_posix.h"
 #endif
 
 namespace qx::cli {
@@ -42,7 +45,23 @@ std::vector<UsbDeviceEntry> ListUsbDevices() {
 
 void BindNetwork(Environment& env);
 
+namespace {
+
+// The program's port kinds, one object per exchange; off Windows a serial:PATH port
+// is the tty kind on that device.
+std::unique_ptr<TQXCCC> StandardPortFor(int kind, const PortSpec& spec) {
+#ifndef _WIN32
+  if (kind == KindSerial && !spec.DevicePath.empty()) return std::make_unique<TQXTTY>(kind, spec.DevicePath);
+#else
+  (void)spec;
+#endif
+  return CreateStandardPort(kind);
+}
+
+}  // namespace
+
 void BindPlatform(Environment& env) {
+  env.Ports = StandardPortFor;
 #ifdef _WIN32
   env.ListUsbDevices = ListUsbDevices;
   env.Services = &SystemServices();

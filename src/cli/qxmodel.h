@@ -1,16 +1,21 @@
 #pragma once
 
-// qxmodel without its process: runs one command line against a port table through the
-// main window's own logic, writing the result to `Out` and the messages to `Err`.
-// The program binds the environment to the real port table, SetupAPI, the network
-// search and the Service Control Manager; tests bind it to simulated ones.
+// qxmodel without its process: runs one command line through the main window's own
+// logic, each exchange over a port table of its own, writing the results to `Out` and
+// the messages to `Err`. The program binds the environment to the real port kinds,
+// SetupAPI, the network search and the Service Control Manager; tests bind it to
+// simulated ones.
 
+#include <cstdint>
 #include <functional>
+#include <istream>
+#include <memory>
 #include <ostream>
 #include <string>
 #include <utility>
 #include <vector>
 
+#include "cli/cli_args.h"
 #include "port/port_table.h"
 #include "services/service_system.h"
 
@@ -36,12 +41,18 @@ class InterruptTarget {
   virtual int Interrupt(const std::string& reason) = 0;
 };
 
-struct Environment {
-  Environment(PortTable& ports, std::ostream& out, std::ostream& err) : Ports(ports), Out(out), Err(err) {}
+// Builds the port object of one kind for an exchange on the port `spec` names (null:
+// the table has no port of that kind). Called on the exchange's own thread.
+using PortMaker = std::function<std::unique_ptr<TQXCCC>(int kind, const PortSpec& spec)>;
 
-  PortTable& Ports;
+struct Environment {
+  Environment(PortMaker ports, std::ostream& out, std::ostream& err) : Ports(std::move(ports)), Out(out), Err(err) {}
+
+  PortMaker Ports;
   std::ostream& Out;
   std::ostream& Err;
+  // --ports-from -
+  std::istream* In = nullptr;
   bool ErrIsTerminal = false;
   // Long waits pass at once (tests against a printer that restarts in a moment).
   bool FastWaits = false;
@@ -59,11 +70,14 @@ struct Environment {
   // Writes the diagnostic listing of a kind that lists to standard output, and gives
   // back what it wrote. Defaults to capturing the process's standard output.
   std::function<std::string(TQXCCC& port)> Listing;
+  // net:HOST: the host's IPv4 address, asked once per name and run; false with the
+  // reason. Empty function: names are not resolved here.
+  std::function<bool(const std::string& name, std::uint8_t (&address)[4], std::string& error)> ResolveHost;
   // Null when the services cannot be controlled here (--stop-services is refused).
   ServiceSystem* Services = nullptr;
-  // Called with the run before it stops any service, and with null once it has
-  // reported: from then to then, the ways the process can be told to end call the
-  // run's Interrupt and end the process with its code. Empty: nothing is watched.
+  // Called with the run before it stops any service or starts a fleet, and with null
+  // once it has reported: from then to then, the ways the process can be told to end
+  // call the run's Interrupt and end the process with its code. Empty: nothing is watched.
   std::function<void(InterruptTarget*)> WatchInterrupts;
 };
 

@@ -11,6 +11,7 @@
 #include <cerrno>
 #include <fcntl.h>
 #include <ifaddrs.h>
+#include <netdb.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
@@ -304,6 +305,26 @@ std::vector<Ipv4Address> LocalIpv4Addresses(int limit) {
   freeifaddrs(list);
 #endif
   return result;
+}
+
+bool ResolveIpv4(const std::string& name, Ipv4Address& address, std::string& error) {
+  addrinfo hints{};
+  hints.ai_family = AF_INET;  // the printers speak IPv4 only
+  hints.ai_socktype = SOCK_STREAM;
+  addrinfo* found = nullptr;
+  const int code = getaddrinfo(name.c_str(), nullptr, &hints, &found);
+  if (code != 0 || found == nullptr) {
+#ifdef _WIN32
+    error = "error " + std::to_string(code);
+#else
+    error = code == EAI_SYSTEM ? std::strerror(errno) : gai_strerror(code);
+#endif
+    if (found) freeaddrinfo(found);
+    return false;
+  }
+  std::memcpy(address.data(), &reinterpret_cast<const sockaddr_in*>(found->ai_addr)->sin_addr, 4);
+  freeaddrinfo(found);
+  return true;
 }
 
 }  // namespace qx

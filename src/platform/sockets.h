@@ -102,6 +102,10 @@ bool ParseDottedAddress(const char* text, Ipv4Address& address);
 // "%d.%d.%d.%d" of the four octets.
 std::string FormatDottedAddress(const Ipv4Address& address);
 
+// The first IPv4 address the system's resolver gives for a host name (a SocketLibrary
+// must be up on Windows). False with the resolver's reason when there is none.
+bool ResolveIpv4(const std::string& name, Ipv4Address& address, std::string& error);
+
 // The machine's IPv4 interface addresses in the system's order, at most `limit` entries
 // of the address list looked at (SIO_ADDRESS_LIST_QUERY on Windows). Empty on failure.
 std::vector<Ipv4Address> LocalIpv4Addresses(int limit);

@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <sstream>
+
 #include "app/main_window_logic.h"
 #include "cli/cli_args.h"
 #include "cli/json.h"
@@ -79,13 +81,51 @@ TEST(ParsePort, NothingIsGuessed) {
   for (const char* bad : {"", "com", "com0", "com256", "com-1", "com 3", "com3:", "com3:9601", "com3:9600:mark",
                           "com3:9600:odd:1", "com+3", "lpt0", "lpt10", "lpt", "usb-", "usb-127", "usb-1x",
                           "usbprn-abc", "usb000", "net:", "net:10.0.0", "net:10.0.0.256", "net:10.0.0.5.1",
-                          "net:10..0.5", "net:host.example", "net:0.0.0.0", "net:255.255.255.255",
+                          "net:10..0.5", "net:0.0.0.0", "net:255.255.255.255",
                           "net: 10.0.0.5", "service:", "service:1000", "service:-1", "tcp:10.0.0.5", "3"}) {
+    EXPECT_FALSE(Refusal(bad).empty()) << bad;
+  }
+  for (const char* bad : {"net:-printer", "net:printer-", "net:a..b", "net:print_er", "net:10.0.0.x.", "serial:",
+                          "serial::9600", "serial:ttyS0:9601", "serial:ttyS0:9600:mark", "serial:ttyS0:1:2:3"}) {
     EXPECT_FALSE(Refusal(bad).empty()) << bad;
   }
   EXPECT_NE(Refusal("com3:9601").find("2400, 4800, 9600"), std::string::npos);
   EXPECT_NE(Refusal("lpt10").find("lpt1 to lpt9"), std::string::npos);
   EXPECT_NE(Refusal("printer").find("comN"), std::string::npos);
+}
+
+TEST(ParsePort, HostNamesAndSerialDevicesAndWhichOnesShareADevice) {
+  PortSpec host = Parse("net:Printer-1.shop.example");
+  EXPECT_EQ(host.Settings.PortType, KindNetwork);
+  EXPECT_EQ(host.HostName, "printer-1.shop.example");
+  EXPECT_EQ(Parse("net:localhost").HostName, "localhost");
+
+#ifdef _WIN32
+  PortSpec com = Parse("serial:COM3:19200:odd");
+  EXPECT_EQ(com.DisplayName, "COM3");
+  EXPECT_EQ(com.Settings.PortNumber, 2);
+  EXPECT_EQ(com.Settings.BaudCode, 4);
+  EXPECT_EQ(com.Settings.ParityCode, 1);
+  EXPECT_TRUE(com.DevicePath.empty());
+  EXPECT_FALSE(Refusal("serial:/dev/ttyS0").empty());
+#else
+  PortSpec tty = Parse("serial:/dev/ttyUSB0:19200:odd");
+  EXPECT_EQ(tty.Settings.PortType, KindSerial);
+  EXPECT_EQ(tty.DevicePath, "/dev/ttyUSB0");
+  EXPECT_EQ(tty.Settings.BaudCode, 4);
+  EXPECT_EQ(tty.Settings.ParityCode, 1);
+  EXPECT_EQ(Parse("serial:ttyS1").DevicePath, "/dev/ttyS1");
+  EXPECT_EQ(Parse("serial:ttyS1").Settings.BaudCode, 3);
+#endif
+
+  // Every COM port goes through one system-wide DOS name, every LPT port through another.
+  EXPECT_EQ(DeviceKey(Parse("com1")), DeviceKey(Parse("com2:19200")));
+  EXPECT_EQ(DeviceKey(Parse("lpt1")), DeviceKey(Parse("lpt2")));
+  EXPECT_EQ(DeviceKey(Parse("net:10.0.0.5")), DeviceKey(Parse("net:010.0.0.5")));
+  EXPECT_NE(DeviceKey(Parse("net:10.0.0.5")), DeviceKey(Parse("net:10.0.0.6")));
+  EXPECT_NE(DeviceKey(Parse("usb-001")), DeviceKey(Parse("usbprn-001")));
+  EXPECT_NE(DeviceKey(Parse("usb-001")), DeviceKey(Parse("usb-002")));
+  EXPECT_NE(DeviceKey(Parse("service:1")), DeviceKey(Parse("service:2")));
 }
 
 TEST(ParseModel, TheThreeModelsAndNothingElse) {
@@ -110,7 +150,8 @@ TEST(ParseCommandLine, CommandsArgumentsAndOptions) {
   ASSERT_TRUE(ParseCommandLine({"--json", "set", "QX-K40V", "com3", "--stop-services"}, line, error));
   EXPECT_EQ(line.Verb, Command::Set);
   EXPECT_EQ(line.ModelText, "QX-K40V");
-  EXPECT_EQ(line.PortText, "com3");
+  EXPECT_EQ(line.PortTexts, (std::vector<std::string>{"com3"}));
+  EXPECT_FALSE(line.Fleet());
   EXPECT_TRUE(line.Json);
   EXPECT_TRUE(line.StopServices);
 
@@ -118,22 +159,46 @@ TEST(ParseCommandLine, CommandsArgumentsAndOptions) {
   EXPECT_EQ(line.Verb, Command::List);
   EXPECT_TRUE(line.NoSearch);
   ASSERT_TRUE(ParseCommandLine({"get", "--", "-odd"}, line, error));
-  EXPECT_EQ(line.PortText, "-odd");
+  EXPECT_EQ(line.PortTexts, (std::vector<std::string>{"-odd"}));
   ASSERT_TRUE(ParseCommandLine({"get", "com1", "--help"}, line, error));
   EXPECT_EQ(line.Verb, Command::Help);
   ASSERT_TRUE(ParseCommandLine({"--version"}, line, error));
   EXPECT_EQ(line.Verb, Command::Version);
 
   const std::vector<std::vector<std::string>> bad = {
-      {}, {"--json"}, {"get"}, {"get", "com1", "com2"}, {"set", "com1"}, {"list", "com1"},
+      {}, {"--json"}, {"get"}, {"info", "com1", "com2"}, {"set", "com1"}, {"list", "com1"},
       {"fetch", "com1"}, {"get", "com1", "--jsn"}, {"get", "com1", "--no-search"}, {"GET", "com1"},
+      {"get", "com1", "-j", "0"}, {"get", "com1", "-j"}, {"get", "com1", "--jobs=257"}, {"get", "-jx", "com1"},
+      {"info", "com1", "-j", "2"}, {"list", "--ports-from", "f"}, {"services", "-j2"}, {"get", "--ports-from="},
   };
   for (const auto& args : bad) {
     EXPECT_FALSE(ParseCommandLine(args, line, error)) << (args.empty() ? "(none)" : args[0]);
     EXPECT_FALSE(error.empty());
   }
   ParseCommandLine({"set", "com1"}, line, error);
-  EXPECT_EQ(error, "usage: qxmodel set MODEL PORT");
+  EXPECT_EQ(error, "usage: qxmodel set MODEL PORT..., or qxmodel set MODEL --ports-from FILE");
+}
+
+TEST(ParseCommandLine, FleetsOfPortsJobsAndPortLists) {
+  CommandLine line;
+  std::string error;
+  ASSERT_TRUE(ParseCommandLine({"set", "QX-K40VI", "com1", "net:10.0.0.5", "-j", "3"}, line, error)) << error;
+  EXPECT_EQ(line.PortTexts, (std::vector<std::string>{"com1", "net:10.0.0.5"}));
+  EXPECT_EQ(line.Jobs, 3);
+  EXPECT_TRUE(line.Fleet());
+  ASSERT_TRUE(ParseCommandLine({"get", "-j16", "--ports-from", "-"}, line, error)) << error;
+  EXPECT_EQ(line.Jobs, 16);
+  EXPECT_EQ(line.PortsFrom, "-");
+  EXPECT_TRUE(line.PortTexts.empty());
+  EXPECT_TRUE(line.Fleet());  // a list is a fleet even of one
+  ASSERT_TRUE(ParseCommandLine({"--jobs=1", "print", "--ports-from=ports.txt", "lpt1"}, line, error)) << error;
+  EXPECT_EQ(line.Jobs, 1);
+  EXPECT_EQ(line.PortsFrom, "ports.txt");
+  ASSERT_TRUE(ParseCommandLine({"get", "com1"}, line, error));
+  EXPECT_EQ(line.Jobs, DefaultJobs);
+
+  std::istringstream list("# shop 1\n net:10.0.0.5  \n\ncom3:19200 # till\n\t#\nusb-000\r\n");
+  EXPECT_EQ(ReadPortList(list), (std::vector<std::string>{"net:10.0.0.5", "com3:19200", "usb-000"}));
 }
 
 TEST(Json, StringsAreEscapedAndObjectsKeepTheirOrder) {

@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# list_netns.sh QXMODEL QXSIM
+# list_netns.sh QXMODEL QXSIM QXMODEL_FASTWAITS
 #
 # qxmodel list broadcasts its search from every local address, so it runs only here:
 # in a network namespace of the test's own, wired by veth pairs to two more namespaces
@@ -8,6 +8,7 @@
 set -u
 qxmodel=$1
 qxsim=$2
+qxfast=$3  # the same program with the restart wait skipped, for set
 tag=qxcli$$
 host=$tag-host
 ns1=$tag-p1
@@ -46,15 +47,24 @@ code=$?
 [ "$(sort <<<"$out")" = "$(printf 'net:10.231.1.2\nnet:10.231.2.2')" ] || fail "list printed: $out"
 
 json=$(ip netns exec "$host" timeout 30 "$qxmodel" --json list 2>/dev/null)
-grep -q '"network":\[{"port":"net:10.231.' <<<"$json" || fail "list --json printed: $json"
-grep -q '"address":"10.231.1.2"' <<<"$json" && grep -q '"address":"10.231.2.2"' <<<"$json" || fail "list --json printed: $json"
-grep -q '"ok":true,"exit":0' <<<"$json" || fail "list --json printed: $json"
+[ "$(wc -l <<<"$json")" = 2 ] || fail "list --json printed: $json"
+grep -qx '{"port":"net:10.231.1.2","address":"10.231.1.2"}' <<<"$json" || fail "list --json printed: $json"
+grep -qx '{"port":"net:10.231.2.2","address":"10.231.2.2"}' <<<"$json" || fail "list --json printed: $json"
+
+# What list finds, fed back as a fleet (the README's pipeline).
+fleet=$(ip netns exec "$host" timeout 60 "$qxfast" list --json 2>/dev/null | jq -r .port |
+  ip netns exec "$host" timeout 60 "$qxfast" set QX-K40VI --ports-from - 2>/tmp/$tag.err)
+code=$?
+[ $code -eq 0 ] || fail "the fleet set exited with $code: $(cat /tmp/$tag.err)"
+[ "$(sort <<<"$fleet")" = "$(printf 'net:10.231.1.2\tQX-K40VI\nnet:10.231.2.2\tQX-K40VI')" ] ||
+  fail "the fleet set printed: $fleet"
+grep -qx "2 ok, 0 failed" /tmp/$tag.err || fail "the fleet set said: $(cat /tmp/$tag.err)"
 
 # The addresses found are PORTs: the model and the identification of the first.
 got=$(ip netns exec "$host" timeout 30 "$qxmodel" get net:10.231.1.2 2>/tmp/$tag.err)
-[ $? -eq 0 ] && [ "$got" = "QX-K40VII" ] || fail "get printed \"$got\": $(cat /tmp/$tag.err)"
+[ $? -eq 0 ] && [ "$got" = "QX-K40VI" ] || fail "get printed \"$got\": $(cat /tmp/$tag.err)"
 grep -qx "Information: Getting information was successful." /tmp/$tag.err || fail "get said: $(cat /tmp/$tag.err)"
-changed=$(QXMODEL_FAST_WAITS=1 ip netns exec "$host" timeout 60 "$qxmodel" set QX-K40V net:10.231.1.2 2>/tmp/$tag.err)
+changed=$(ip netns exec "$host" timeout 60 "$qxfast" set QX-K40V net:10.231.1.2 2>/tmp/$tag.err)
 [ $? -eq 0 ] && [ "$changed" = "QX-K40V" ] || fail "set printed \"$changed\": $(cat /tmp/$tag.err)"
 info=$(ip netns exec "$host" timeout 30 "$qxmodel" --json info net:10.231.2.2 2>/dev/null)
 grep -q '"info":{"Name":"NX-L' <<<"$info" || fail "info --json printed: $info"

@@ -81,7 +81,6 @@ bool StartProgram(const std::string& arguments, StartedProgram& program) {
   startup.hStdOutput = out;
   startup.hStdError = err;
   program.Command = "\"" + WindowsPath(QXMODEL_EXE) + "\" " + arguments;
-  SetEnvironmentVariableA("QXMODEL_FAST_WAITS", "1");
   const BOOL started = CreateProcessA(nullptr, program.Command.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr,
                                       &startup, &program.Process);
   CloseHandle(out);

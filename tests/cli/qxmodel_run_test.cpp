@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdio>
+#include <fstream>
 #include <sstream>
 #include <stdexcept>
 #include <thread>
@@ -30,10 +32,10 @@ class QxModelRun : public ::testing::Test {
   // Restarts in a moment: the host's fast waits skip the 40 s, not the real time.
   sim::PrinterEngine printer{clock, {.ModelName = "QX-K40VII", .Firmware = "6.00", .ModelSetting = 0x00,
                                      .RestartMs = 10}};
-  PortTable table{[this](int kind) { return std::make_unique<test::TSimPort>(kind, printer); }};
   std::ostringstream out;
   std::ostringstream err;
-  Environment env{table, out, err};
+  Environment env{[this](int kind, const PortSpec&) { return std::make_unique<test::TSimPort>(kind, printer); }, out,
+                  err};
 
   QxModelRun() {
     env.FastWaits = true;
@@ -52,10 +54,6 @@ TEST_F(QxModelRun, GetPrintsTheModelAndTheWindowsMessage) {
   EXPECT_EQ(Run({"get", "com3:19200:odd"}), 0);
   EXPECT_EQ(out.str(), "QX-K40V\n");
   EXPECT_EQ(err.str(), "Information: Getting information was successful.\n");
-  // The serial entry reached the port as the dialog would have built it.
-  auto* port = static_cast<test::TSimPort*>(table.At(KindSerial));
-  EXPECT_EQ(port, nullptr);  // the table is torn down after the run
-  EXPECT_EQ(table.CreateCount(), 0);
 
   EXPECT_EQ(Run({"--json", "get", "net:127.11.0.1"}), 0);
   EXPECT_EQ(out.str(),
@@ -231,14 +229,14 @@ TEST_F(QxModelRun, ListShowsUsbDevicesAndSearchAnswers) {
   };
   EXPECT_EQ(Run({"list"}), 0);
   EXPECT_EQ(out.str(), "usb-000\tUSB-000\t\\\\?\\usb#a\nusbprn-000\tUSB PRN-001\t\nnet:10.0.0.5\nnet:10.0.0.9\n");
+  // JSON Lines whose "port" is a PORT again.
   EXPECT_EQ(Run({"list", "--json"}), 0);
   EXPECT_EQ(out.str(),
-            "{\"command\":\"list\",\"usb\":[{\"port\":\"usb-000\",\"name\":\"USB-000\",\"path\":\"\\\\\\\\?\\\\usb#a\"},"
-            "{\"port\":\"usbprn-000\",\"name\":\"USB PRN-001\",\"path\":\"\"}],\"network\":[{\"port\":\"net:10.0.0.5\","
-            "\"address\":\"10.0.0.5\"},{\"port\":\"net:10.0.0.9\",\"address\":\"10.0.0.9\"}],\"ok\":true,\"exit\":0,"
-            "\"messages\":[]}\n");
+            "{\"port\":\"usb-000\",\"name\":\"USB-000\",\"path\":\"\\\\\\\\?\\\\usb#a\"}\n"
+            "{\"port\":\"usbprn-000\",\"name\":\"USB PRN-001\",\"path\":\"\"}\n"
+            "{\"port\":\"net:10.0.0.5\",\"address\":\"10.0.0.5\"}\n{\"port\":\"net:10.0.0.9\",\"address\":\"10.0.0.9\"}\n");
   EXPECT_EQ(Run({"list", "--no-search", "--json"}), 0);
-  EXPECT_NE(out.str().find("\"network\":null"), std::string::npos);
+  EXPECT_EQ(out.str().find("net:"), std::string::npos);
   EXPECT_EQ(searches, 2);
 
   env.SearchNetwork = [](int, std::vector<std::string>&, std::string& error) {
@@ -247,6 +245,65 @@ TEST_F(QxModelRun, ListShowsUsbDevicesAndSearchAnswers) {
   };
   EXPECT_EQ(Run({"list"}), 1);
   EXPECT_EQ(err.str(), "qxmodel: network search failed: no local IPv4 address\n");
+}
+
+TEST_F(QxModelRun, FleetsFromArgumentsAndListsAndBadPortsBeforeAnything) {
+  const std::string path = ::testing::TempDir() + "qxmodel_ports.txt";
+  {
+    std::ofstream list(path);
+    list << "# the shop\ncom2  # till 1\n\n  usb-001\n";
+  }
+  EXPECT_EQ(Run({"get", "com1", "--ports-from", path, "-j1"}), 0) << err.str();
+  EXPECT_EQ(out.str(), "com1\tQX-K40VII\ncom2\tQX-K40VII\nusb-001\tQX-K40VII\n");
+  EXPECT_EQ(err.str(), "3 ok, 0 failed\n");
+
+  std::istringstream in("lpt1\n");
+  env.In = &in;
+  EXPECT_EQ(Run({"print", "--ports-from", "-"}), 0);
+  EXPECT_EQ(out.str(), "lpt1\tok\n");
+
+  // One bad PORT anywhere: exit 2 and not a byte to any printer.
+  printer.ClearLog();
+  EXPECT_EQ(Run({"--json", "get", "com1", "com0", "lpt1"}), ExitUsage);
+  EXPECT_EQ(printer.HostBytes(), "");
+  EXPECT_NE(out.str().find("\"error\":\"bad serial port \\\"com0\\\""), std::string::npos) << out.str();
+  for (const std::vector<std::string>& bad : std::vector<std::vector<std::string>>{
+           {"get", "--ports-from", path + ".absent"}, {"get", "--ports-from", "-", "-j", "0"}}) {
+    EXPECT_EQ(Run(bad), ExitUsage) << bad[2];
+  }
+  std::istringstream empty("# nothing\n");
+  env.In = &empty;
+  EXPECT_EQ(Run({"get", "--ports-from", "-"}), ExitUsage);
+  EXPECT_EQ(err.str().rfind("qxmodel: --ports-from -: no PORT in it\n", 0), 0u) << err.str();
+  std::remove(path.c_str());
+}
+
+// Ctrl-C in a fleet: the exchange that runs ends (and reports), the rest do not start.
+TEST_F(QxModelRun, AnInterruptedFleetFinishesWhatRunsAndNamesWhatDidNot) {
+  InterruptTarget* target = nullptr;
+  env.WatchInterrupts = [&](InterruptTarget* t) {
+    if (t != nullptr) target = t;
+  };
+  int interruptCode = 0;
+  printer.SetLogSink([&](const sim::LogEntry&) {
+    if (interruptCode == 0) std::thread([&] { interruptCode = target->Interrupt("SIGINT"); }).join();
+  });
+  EXPECT_EQ(Run({"--json", "set", "QX-K40V", "com1", "usb-000", "lpt1", "-j", "1"}), ExitInterrupted);
+  EXPECT_EQ(interruptCode, -1);  // the run reports by itself
+  EXPECT_EQ(printer.ModelSetting(), 0x02);  // the running Set went on to its end
+  const std::string o = out.str();
+  EXPECT_EQ(o.rfind("{\"command\":\"set\",\"port\":\"com1\",\"name\":\"COM1\",\"requested\":\"QX-K40V\",\"model\":"
+                    "\"QX-K40V\",\"ok\":true,\"exit\":0,",
+                    0),
+            0u)
+      << o;
+  EXPECT_NE(o.find("\n{\"command\":\"set\",\"port\":\"usb-000\",\"name\":\"USB-000\",\"requested\":\"QX-K40V\","
+                   "\"error\":\"not run: interrupted\",\"ok\":false,\"exit\":4,\"messages\":[]}\n"),
+            std::string::npos)
+      << o;
+  EXPECT_NE(o.find("\"port\":\"lpt1\""), std::string::npos) << o;
+  EXPECT_EQ(err.str(),
+            "qxmodel: interrupted (SIGINT); waiting for the running exchanges to end\n1 ok, 0 failed, 2 not run\n");
 }
 
 // A machine whose spooler and two vendor services run, one vendor service is already
@@ -302,15 +359,14 @@ TEST_F(QxModelServices, RestartsOnlyWhatItStoppedAndNamesWhatItCouldNotStop) {
 
 TEST_F(QxModelServices, AnExceptionStillDestroysThePortsAndRestartsTheServices) {
   services.Service(L"ZEMAK_DVN_AGENT_SERVICE").StopError = 0;
-  PortTable throwing{[](int kind) -> std::unique_ptr<TQXCCC> {
-    if (kind == KindNetwork) throw std::runtime_error("out of sockets");
-    return nullptr;
-  }};
-  Environment local{throwing, out, err};
+  Environment local{[](int kind, const PortSpec&) -> std::unique_ptr<TQXCCC> {
+                      if (kind == KindNetwork) throw std::runtime_error("out of sockets");
+                      return nullptr;
+                    },
+                    out, err};
   local.Services = &services;
   EXPECT_EQ(RunQxModel({"--stop-services", "get", "com1"}, local), ExitFailed);
   EXPECT_EQ(err.str(), "qxmodel: internal error: out of sockets\n");
-  EXPECT_EQ(throwing.CreateCount(), 0);
   ExpectRestored();
   EXPECT_EQ(services.StateOf(L"ZEMAK_DVN_AGENT_SERVICE"), ServiceRunning);
 }
@@ -381,7 +437,7 @@ TEST_F(QxModelServices, ASignalEndsTheProcessAfterTheRestart) {
   services.Service(L"ZemakTovel").OnQuery = [](test::FakeService& s, std::int64_t) {
     std::cerr << "ZemakTovel state " << s.State << std::endl;
   };
-  Environment real{table, std::cout, std::cerr};
+  Environment real{env.Ports, std::cout, std::cerr};
   real.FastWaits = true;
   real.Services = &services;
   real.WatchInterrupts = WatchInterrupts;

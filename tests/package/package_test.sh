@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # package_test.sh BUILD_DIR
 #
-# Packs the programs this build made (scripts/package --no-build), checks the zip's
+# Packs the programs this build made (scripts/package --no-build --only windows), checks the zip's
 # contents, installs with the NSIS installer silently into the Wine prefix, runs the
 # installed qxmodel.exe, and uninstalls again.
 set -euo pipefail
@@ -10,7 +10,7 @@ build=$1
 out=$build/package-test
 fail() { qx_log "package test: $*"; exit 1; }
 
-"$QX_ROOT/scripts/package" --no-build --build-dir "$build" --out "$out" >"$out.log" 2>&1 || { cat "$out.log" >&2; fail "scripts/package failed"; }
+"$QX_ROOT/scripts/package" --no-build --only windows --build-dir "$build" --out "$out" >"$out.log" 2>&1 || { cat "$out.log" >&2; fail "scripts/package failed"; }
 version=$(sed -n 's/^version=//p' "$build/package-files.txt")
 zip=$out/QX-K40VII_Setting-$version.zip
 setup=$out/QX-K40VII_Setting-$version-setup.exe
