@@ -65,7 +65,7 @@ struct Environment {
   // the build has no network search.
   std::function<bool(int waitMs, std::vector<std::string>& addresses, std::string& error)> SearchNetwork;
   // The network kind's identification of the printer the port is configured for;
-  // false when none came. Empty function while the build has no network kind.
+  // false when none came. Empty function when nothing binds it (tests).
   std::function<bool(TQXCCC& port, InfoFields& fields)> NetworkInfo;
   // Writes the diagnostic listing of a kind that lists to standard output, and gives
   // back what it wrote. Defaults to capturing the process's standard output.

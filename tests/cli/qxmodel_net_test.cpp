@@ -7,17 +7,10 @@
 #include <sstream>
 
 #include "cli/program_run_fixture.h"
-#include "port/placeholder_port.h"
-#include "port/standard_ports.h"
 #include "support/memory_port.h"
 
 namespace qx::cli {
 namespace {
-
-bool NetworkKindBuilt() {
-  auto port = CreateStandardPort(KindNetwork);
-  return dynamic_cast<TPlaceholderPort*>(port.get()) == nullptr;
-}
 
 class QxModelNet : public ProgramRunTest {
  protected:
@@ -30,7 +23,6 @@ class QxModelNet : public ProgramRunTest {
   }
 
   void SetUp() override {
-    if (!NetworkKindBuilt()) GTEST_SKIP() << "this build has no network kind yet";
     sim::SimulatedPrinterOptions options;
     options.Address = {127, 11, 0, 4};
     Start(options, printer);
