@@ -3,6 +3,10 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <mutex>
+#include <vector>
+
 #include "fake_dos_devices.h"
 #include "platform/time.h"
 #include "port/parallel/lpt_port.h"
@@ -201,6 +205,102 @@ TEST(ComPort, AsynchronousModeWritesThroughTheWorkerAndReadsFromTheDevice) {
   EXPECT_EQ(port.Close(), 1);
   EXPECT_LT(SteadyMilliseconds() - closing, 2000);
   EXPECT_FALSE(port.HasWorkers());
+}
+
+// kernel32, except that the next `Fail` writes fail at once, as on a pulled adapter;
+// the times of the failed writes are kept.
+class FailingWrites final : public DeviceCalls {
+ public:
+  std::atomic<int> Fail{0};
+  std::vector<std::int64_t> FailedAt() {
+    std::lock_guard lock(lock_);
+    return failedAt_;
+  }
+
+  std::uint32_t WriteFile(DeviceHandle device, const void* data, std::uint32_t size, std::uint32_t& count,
+                          DeviceOverlapped* overlapped) override {
+    if (Fail.load() > 0) {
+      --Fail;
+      std::lock_guard lock(lock_);
+      failedAt_.push_back(SteadyMilliseconds());
+      count = 0;
+      return win::ErrorGenFailure;
+    }
+    return real_.WriteFile(device, data, size, count, overlapped);
+  }
+  DeviceHandle CreateFileA(const char* path, std::uint32_t access, std::uint32_t share, std::uint32_t creation,
+                           std::uint32_t flags, std::uint32_t& error) override {
+    return real_.CreateFileA(path, access, share, creation, flags, error);
+  }
+  std::uint32_t ReadFile(DeviceHandle device, void* buffer, std::uint32_t size, std::uint32_t& count,
+                         DeviceOverlapped* overlapped) override {
+    return real_.ReadFile(device, buffer, size, count, overlapped);
+  }
+  std::uint32_t DeviceIoControl(DeviceHandle device, std::uint32_t code, const void* in, std::uint32_t inSize,
+                                void* out, std::uint32_t outSize, std::uint32_t& returned) override {
+    return real_.DeviceIoControl(device, code, in, inSize, out, outSize, returned);
+  }
+  std::uint32_t GetOverlappedResult(DeviceHandle device, DeviceOverlapped* overlapped, std::uint32_t& count,
+                                    bool wait) override {
+    return real_.GetOverlappedResult(device, overlapped, count, wait);
+  }
+  DeviceHandle CreateEventA(bool manualReset, bool initialState) override {
+    return real_.CreateEventA(manualReset, initialState);
+  }
+  bool CloseHandle(DeviceHandle handle) override { return real_.CloseHandle(handle); }
+  std::uint32_t CancelIo(DeviceHandle device) override { return real_.CancelIo(device); }
+  bool FindDeviceInterfacePath(const Guid& interfaceClass, std::uint32_t index, std::string& path) override {
+    return real_.FindDeviceInterfacePath(interfaceClass, index, path);
+  }
+  std::uint32_t QueryDosDeviceA(const char* name, char* buffer, std::uint32_t size) override {
+    return real_.QueryDosDeviceA(name, buffer, size);
+  }
+  std::uint32_t TickCount() override { return real_.TickCount(); }
+  void Sleep(std::uint32_t milliseconds) override { real_.Sleep(milliseconds); }
+
+ private:
+  DeviceCalls& real_ = Kernel32DeviceCalls();
+  std::mutex lock_;
+  std::vector<std::int64_t> failedAt_;
+};
+
+int Occurrences(const std::string& text, const std::string& part) {
+  int n = 0;
+  for (auto at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++n;
+  return n;
+}
+
+TEST(ComPort, AWriteThatFailsAtOnceIsRetriedPacedAndReportedOncePerRunOfFailures) {
+  PtyPeer peer("COM2");
+  ASSERT_TRUE(peer.Valid());
+  FailingWrites calls;
+  TQXCOM port(0, Kernel32DosDevices(), calls);
+  PortSettings s = SerialSettings(0, 0);
+  ASSERT_EQ(port.Configure(&s), 1);
+  ASSERT_EQ(port.Open(), 1);
+
+  ::testing::internal::CaptureStdout();
+  constexpr int failures = 30;
+  calls.Fail = failures;
+  const std::string first = Pattern(100);
+  ASSERT_EQ(port.Write(0, first.data(), 100, nullptr), 1);
+  const std::string arrived = peer.Receive(100);
+  // A second run of failures after a write that went out.
+  ASSERT_TRUE(WaitUntil([&] { return port.GetOutputPending() == 0; }));
+  calls.Fail = 5;
+  ASSERT_EQ(port.Write(0, "again", 5, nullptr), 1);
+  const std::string again = peer.Receive(5);
+  EXPECT_EQ(port.Close(), 1);
+  const std::string printed = ::testing::internal::GetCapturedStdout();
+
+  // Nothing is lost or doubled by the retries.
+  EXPECT_TRUE(arrived == first) << arrived.size() << " bytes arrived";
+  EXPECT_EQ(again, "again");
+  EXPECT_EQ(Occurrences(printed, TQXCOM::WriteFailedLine), 2) << printed;
+  // Each failure is followed by a pause of 1 ms or more before the next attempt.
+  const std::vector<std::int64_t> at = calls.FailedAt();
+  ASSERT_EQ(at.size(), static_cast<std::size_t>(failures + 5));
+  EXPECT_GE(at[failures - 1] - at[0], failures - 1);
 }
 
 TEST(ComPort, AsynchronousReadEndsWithWhatArrivedWhenTheCompletionReportsAnError) {

@@ -22,13 +22,16 @@ inline DWORD CancelBounded(HANDLE device, std::unique_ptr<PendingIo>& request) {
   return count;
 }
 
-// Starts an overlapped write of `length` bytes, copied into the request's own buffer.
-// ERROR_SUCCESS when it completed at once, else the error (ERROR_IO_PENDING: in flight).
-inline DWORD StartWrite(HANDLE device, PendingIo& request, const char* data, int length, DWORD& count) {
-  count = 0;
+// Starts an overlapped write of `length` bytes, copied into the request's own buffer,
+// through `calls` (kernel32 unless a test binds another). ERROR_SUCCESS when it
+// completed at once, else the error (ERROR_IO_PENDING: in flight).
+inline DWORD StartWrite(HANDLE device, PendingIo& request, const char* data, int length, DWORD& count,
+                        DeviceCalls& calls = Kernel32DeviceCalls()) {
   std::memcpy(request.Buffer(), data, static_cast<std::size_t>(length));
-  if (WriteFile(device, request.Buffer(), static_cast<DWORD>(length), &count, &request.Rearm())) return ERROR_SUCCESS;
-  return GetLastError();
+  std::uint32_t n = 0;
+  const DWORD error = calls.WriteFile(device, request.Buffer(), static_cast<DWORD>(length), n, &request.Rearm());
+  count = n;
+  return error;
 }
 
 // Polls the pending operation on `request` without waiting, 1 ms apart, as the send
