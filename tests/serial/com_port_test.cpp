@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <mutex>
 #include <vector>
@@ -207,11 +208,15 @@ TEST(ComPort, AsynchronousModeWritesThroughTheWorkerAndReadsFromTheDevice) {
   EXPECT_FALSE(port.HasWorkers());
 }
 
-// kernel32, except that the next `Fail` writes fail at once, as on a pulled adapter;
-// the times of the failed writes are kept.
-class FailingWrites final : public DeviceCalls {
+// kernel32, except that the next `Fail` writes fail at once, as on a pulled adapter
+// (the times of the failed writes are kept), and that with `Stall` writes stay
+// pending for good, even when cancelled, as with a driver that never ends a request.
+// The tick count moves only by Sleep.
+class FaultyWrites final : public DeviceCalls {
  public:
   std::atomic<int> Fail{0};
+  std::atomic<bool> Stall{false};
+  std::atomic<int> Stalled{0};
   std::vector<std::int64_t> FailedAt() {
     std::lock_guard lock(lock_);
     return failedAt_;
@@ -219,14 +224,34 @@ class FailingWrites final : public DeviceCalls {
 
   std::uint32_t WriteFile(DeviceHandle device, const void* data, std::uint32_t size, std::uint32_t& count,
                           DeviceOverlapped* overlapped) override {
+    count = 0;
+    if (Stall.load()) {
+      std::lock_guard lock(lock_);
+      stalled_.push_back(overlapped);
+      ++Stalled;
+      return win::ErrorIoPending;
+    }
     if (Fail.load() > 0) {
       --Fail;
       std::lock_guard lock(lock_);
       failedAt_.push_back(SteadyMilliseconds());
-      count = 0;
       return win::ErrorGenFailure;
     }
     return real_.WriteFile(device, data, size, count, overlapped);
+  }
+  std::uint32_t GetOverlappedResult(DeviceHandle device, DeviceOverlapped* overlapped, std::uint32_t& count,
+                                    bool wait) override {
+    {
+      std::lock_guard lock(lock_);
+      count = 0;
+      if (std::find(stalled_.begin(), stalled_.end(), overlapped) != stalled_.end()) return win::ErrorIoIncomplete;
+    }
+    return real_.GetOverlappedResult(device, overlapped, count, wait);
+  }
+  std::uint32_t TickCount() override { return ticks_.load(); }
+  void Sleep(std::uint32_t milliseconds) override {
+    ticks_ += milliseconds;
+    real_.Sleep(0);
   }
   DeviceHandle CreateFileA(const char* path, std::uint32_t access, std::uint32_t share, std::uint32_t creation,
                            std::uint32_t flags, std::uint32_t& error) override {
@@ -240,10 +265,6 @@ class FailingWrites final : public DeviceCalls {
                                 void* out, std::uint32_t outSize, std::uint32_t& returned) override {
     return real_.DeviceIoControl(device, code, in, inSize, out, outSize, returned);
   }
-  std::uint32_t GetOverlappedResult(DeviceHandle device, DeviceOverlapped* overlapped, std::uint32_t& count,
-                                    bool wait) override {
-    return real_.GetOverlappedResult(device, overlapped, count, wait);
-  }
   DeviceHandle CreateEventA(bool manualReset, bool initialState) override {
     return real_.CreateEventA(manualReset, initialState);
   }
@@ -255,13 +276,13 @@ class FailingWrites final : public DeviceCalls {
   std::uint32_t QueryDosDeviceA(const char* name, char* buffer, std::uint32_t size) override {
     return real_.QueryDosDeviceA(name, buffer, size);
   }
-  std::uint32_t TickCount() override { return real_.TickCount(); }
-  void Sleep(std::uint32_t milliseconds) override { real_.Sleep(milliseconds); }
 
  private:
   DeviceCalls& real_ = Kernel32DeviceCalls();
   std::mutex lock_;
   std::vector<std::int64_t> failedAt_;
+  std::vector<DeviceOverlapped*> stalled_;
+  std::atomic<std::uint32_t> ticks_{0};
 };
 
 int Occurrences(const std::string& text, const std::string& part) {
@@ -273,7 +294,7 @@ int Occurrences(const std::string& text, const std::string& part) {
 TEST(ComPort, AWriteThatFailsAtOnceIsRetriedPacedAndReportedOncePerRunOfFailures) {
   PtyPeer peer("COM2");
   ASSERT_TRUE(peer.Valid());
-  FailingWrites calls;
+  FaultyWrites calls;
   TQXCOM port(0, Kernel32DosDevices(), calls);
   PortSettings s = SerialSettings(0, 0);
   ASSERT_EQ(port.Configure(&s), 1);
@@ -301,6 +322,33 @@ TEST(ComPort, AWriteThatFailsAtOnceIsRetriedPacedAndReportedOncePerRunOfFailures
   const std::vector<std::int64_t> at = calls.FailedAt();
   ASSERT_EQ(at.size(), static_cast<std::size_t>(failures + 5));
   EXPECT_GE(at[failures - 1] - at[0], failures - 1);
+}
+
+TEST(ComPort, CloseGivesUpOnAWriteTheDriverNeverEnds) {
+  PtyPeer peer("COM2");
+  ASSERT_TRUE(peer.Valid());
+  FaultyWrites calls;
+  TQXCOM port(0, Kernel32DosDevices(), calls);
+  PortSettings s = SerialSettings(0, 0);
+  ASSERT_EQ(port.Configure(&s), 1);
+  ASSERT_EQ(port.Open(), 1);
+  calls.Stall = true;
+  ASSERT_EQ(port.Write(0, "held", 4, nullptr), 1);
+  ASSERT_TRUE(WaitUntil([&] { return calls.Stalled.load() == 1; }));
+  const int abandoned = AbandonedRequests();
+
+  const std::uint32_t start = calls.TickCount();
+  EXPECT_EQ(port.Close(), 1);
+  EXPECT_GE(calls.TickCount() - start, CancelLimitMs);
+  EXPECT_FALSE(port.HasWorkers());
+  EXPECT_EQ(AbandonedRequests(), abandoned + 1);
+
+  // The port opens and writes again.
+  calls.Stall = false;
+  ASSERT_EQ(port.Open(), 1);
+  ASSERT_EQ(port.Write(0, "next", 4, nullptr), 1);
+  EXPECT_EQ(peer.Receive(4), "next");
+  EXPECT_EQ(port.Close(), 1);
 }
 
 TEST(ComPort, AsynchronousReadEndsWithWhatArrivedWhenTheCompletionReportsAnError) {

@@ -78,7 +78,7 @@ class TQXCOM::TComSendThread final : public TSendThread {
       taken = static_cast<int>(count);
       return true;
     }
-    const bool going = PollPending(device_, io_, count, [this] { return Stopping(); });
+    const bool going = PollPending(device_, io_, count, [this] { return Stopping(); }, calls_);
     taken = static_cast<int>(count);
     return going;
   }

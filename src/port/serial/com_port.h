@@ -18,7 +18,8 @@ namespace qx {
 // and reads still go straight to the device.
 class TQXCOM : public TQueuedPort {
  public:
-  // The send worker's writes go through `calls`, so that a test can make them fail.
+  // The send worker's writes go through `calls`, so that a test can make them fail
+  // or keep them pending.
   explicit TQXCOM(int portId, DosDeviceFunctions& dosDevices = Kernel32DosDevices(),
                   DeviceCalls& calls = Kernel32DeviceCalls());
   ~TQXCOM() override;
