@@ -5,7 +5,9 @@
 #include <gtest/gtest.h>
 
 #include "fake_dos_devices.h"
+#include "faulty_writes.h"
 #include "platform/time.h"
+#include "port/device/pending_io.h"
 #include "port/parallel/lpt_port.h"
 #include "pty_peer.h"
 #include "support/memory_port.h"
@@ -14,6 +16,7 @@ namespace qx {
 namespace {
 
 using test::FakeDosDevices;
+using test::FaultyWrites;
 using test::Pattern;
 using test::PtyPeer;
 using test::WaitUntil;
@@ -175,6 +178,32 @@ TEST(LptPort, ReopenStartsWithEmptyQueues) {
   ASSERT_EQ(port.Open(), 1);
   EXPECT_EQ(port.GetOutputPending(), 0);
   EXPECT_EQ(port.GetInputAvailable(), 0);
+  EXPECT_EQ(port.Close(), 1);
+}
+
+TEST(LptPort, CloseGivesUpOnAWriteTheDriverNeverEnds) {
+  PtyPeer peer("COM13");
+  ASSERT_TRUE(peer.Valid());
+  FaultyWrites calls;
+  TQXLPT port(1, Kernel32DosDevices(), calls);
+  PortSettings s = ParallelSettings(0, 0);
+  ASSERT_EQ(port.Configure(&s), 1);
+  ASSERT_EQ(port.Open(), 1);
+  calls.Stall = true;
+  ASSERT_EQ(port.Write(0, "held", 4, nullptr), 1);
+  ASSERT_TRUE(WaitUntil([&] { return calls.Stalled.load() == 1; }));
+  const int abandoned = AbandonedRequests();
+
+  const std::uint32_t start = calls.TickCount();
+  EXPECT_EQ(port.Close(), 1);
+  EXPECT_GE(calls.TickCount() - start, CancelLimitMs);
+  EXPECT_FALSE(port.HasWorkers());
+  EXPECT_EQ(AbandonedRequests(), abandoned + 1);
+
+  calls.Stall = false;
+  ASSERT_EQ(port.Open(), 1);
+  ASSERT_EQ(port.Write(0, "next", 4, nullptr), 1);
+  EXPECT_EQ(peer.Receive(4), "next");
   EXPECT_EQ(port.Close(), 1);
 }
 
