@@ -16,6 +16,8 @@ namespace qx {
 namespace {
 
 using test::FakeDosDevices;
+using test::ConfigureAndOpen;
+using test::ExpectCloseGivesUpOnAStalledWrite;
 using test::FaultyWrites;
 using test::Pattern;
 using test::PtyPeer;
@@ -186,25 +188,8 @@ TEST(LptPort, CloseGivesUpOnAWriteTheDriverNeverEnds) {
   ASSERT_TRUE(peer.Valid());
   FaultyWrites calls;
   TQXLPT port(1, Kernel32DosDevices(), calls);
-  PortSettings s = ParallelSettings(0, 0);
-  ASSERT_EQ(port.Configure(&s), 1);
-  ASSERT_EQ(port.Open(), 1);
-  calls.Stall = true;
-  ASSERT_EQ(port.Write(0, "held", 4, nullptr), 1);
-  ASSERT_TRUE(WaitUntil([&] { return calls.Stalled.load() == 1; }));
-  const int abandoned = AbandonedRequests();
-
-  const std::uint32_t start = calls.TickCount();
-  EXPECT_EQ(port.Close(), 1);
-  EXPECT_GE(calls.TickCount() - start, CancelLimitMs);
-  EXPECT_FALSE(port.HasWorkers());
-  EXPECT_EQ(AbandonedRequests(), abandoned + 1);
-
-  calls.Stall = false;
-  ASSERT_EQ(port.Open(), 1);
-  ASSERT_EQ(port.Write(0, "next", 4, nullptr), 1);
-  EXPECT_EQ(peer.Receive(4), "next");
-  EXPECT_EQ(port.Close(), 1);
+  ASSERT_NO_FATAL_FAILURE(ConfigureAndOpen(port, ParallelSettings(0, 0)));
+  ExpectCloseGivesUpOnAStalledWrite(port, calls, peer);
 }
 
 }  // namespace

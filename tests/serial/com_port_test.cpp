@@ -18,6 +18,8 @@ namespace qx {
 namespace {
 
 using test::FakeDosDevices;
+using test::ConfigureAndOpen;
+using test::ExpectCloseGivesUpOnAStalledWrite;
 using test::FaultyWrites;
 using test::Pattern;
 using test::PtyPeer;
@@ -218,9 +220,7 @@ TEST(ComPort, AWriteThatFailsAtOnceIsRetriedPacedAndReportedOncePerRunOfFailures
   ASSERT_TRUE(peer.Valid());
   FaultyWrites calls;
   TQXCOM port(0, Kernel32DosDevices(), calls);
-  PortSettings s = SerialSettings(0, 0);
-  ASSERT_EQ(port.Configure(&s), 1);
-  ASSERT_EQ(port.Open(), 1);
+  ASSERT_NO_FATAL_FAILURE(ConfigureAndOpen(port, SerialSettings(0, 0)));
 
   ::testing::internal::CaptureStdout();
   constexpr int failures = 30;
@@ -251,26 +251,8 @@ TEST(ComPort, CloseGivesUpOnAWriteTheDriverNeverEnds) {
   ASSERT_TRUE(peer.Valid());
   FaultyWrites calls;
   TQXCOM port(0, Kernel32DosDevices(), calls);
-  PortSettings s = SerialSettings(0, 0);
-  ASSERT_EQ(port.Configure(&s), 1);
-  ASSERT_EQ(port.Open(), 1);
-  calls.Stall = true;
-  ASSERT_EQ(port.Write(0, "held", 4, nullptr), 1);
-  ASSERT_TRUE(WaitUntil([&] { return calls.Stalled.load() == 1; }));
-  const int abandoned = AbandonedRequests();
-
-  const std::uint32_t start = calls.TickCount();
-  EXPECT_EQ(port.Close(), 1);
-  EXPECT_GE(calls.TickCount() - start, CancelLimitMs);
-  EXPECT_FALSE(port.HasWorkers());
-  EXPECT_EQ(AbandonedRequests(), abandoned + 1);
-
-  // The port opens and writes again.
-  calls.Stall = false;
-  ASSERT_EQ(port.Open(), 1);
-  ASSERT_EQ(port.Write(0, "next", 4, nullptr), 1);
-  EXPECT_EQ(peer.Receive(4), "next");
-  EXPECT_EQ(port.Close(), 1);
+  ASSERT_NO_FATAL_FAILURE(ConfigureAndOpen(port, SerialSettings(0, 0)));
+  ExpectCloseGivesUpOnAStalledWrite(port, calls, peer);
 }
 
 TEST(ComPort, AsynchronousReadEndsWithWhatArrivedWhenTheCompletionReportsAnError) {
