@@ -87,10 +87,22 @@ bool TCommThread::WaitFor(Clock& clock, int limitMs) {
 
 namespace {
 
-// Workers whose thread a stop gave up on. Never freed, on purpose: see AbandonWorker.
+// Workers whose thread a stop gave up on. A record is freed only once its thread has
+// ended and been joined; the list itself is never destroyed (a thread may come back
+// from the driver at any time, even during exit).
 struct AbandonedThreads {
   std::mutex Lock;
   std::vector<std::unique_ptr<TCommThread>> Workers;
+  int Total = 0;
+
+  // Joins and frees the workers that have ended since. Needs Lock.
+  void Reap() {
+    std::erase_if(Workers, [](std::unique_ptr<TCommThread>& w) {
+      if (w->Finished.load() == 0) return false;
+      w->WaitFor();
+      return true;
+    });
+  }
 };
 
 AbandonedThreads& AbandonedThreadList() {
@@ -103,20 +115,22 @@ AbandonedThreads& AbandonedThreadList() {
 void AbandonWorker(std::unique_ptr<TCommThread> worker) {
   AbandonedThreads& list = AbandonedThreadList();
   std::lock_guard lock(list.Lock);
+  list.Reap();
   list.Workers.push_back(std::move(worker));
+  ++list.Total;
 }
 
 int AbandonedWorkers() {
   AbandonedThreads& list = AbandonedThreadList();
   std::lock_guard lock(list.Lock);
-  return static_cast<int>(list.Workers.size());
+  return list.Total;
 }
 
 int AbandonedWorkersRunning() {
   AbandonedThreads& list = AbandonedThreadList();
   std::lock_guard lock(list.Lock);
-  return static_cast<int>(std::count_if(list.Workers.begin(), list.Workers.end(),
-                                        [](const auto& w) { return w->Finished.load() == 0; }));
+  list.Reap();
+  return static_cast<int>(list.Workers.size());
 }
 
 bool TCommThread::WaitForWake(std::unique_lock<std::mutex>& lock) {

@@ -88,8 +88,9 @@ class TCommThread {
   std::thread thread_;
 };
 
-// Keeps a worker that WaitFor(clock, limit) gave up on for the rest of the process:
-// its thread may still come back from the call that held it, and then needs its record.
+// Keeps a worker that WaitFor(clock, limit) gave up on until its thread ends (it may
+// still come back from the call that held it, and then needs its record); ended ones
+// are joined and freed by the next call of this or of AbandonedWorkersRunning.
 void AbandonWorker(std::unique_ptr<TCommThread> worker);
 // Workers given up so far in this process, and how many of them have not yet ended.
 int AbandonedWorkers();
