@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <system_error>
+#include <vector>
 
 #include "platform/time.h"
 #include "port/queued_port.h"
@@ -65,6 +66,71 @@ void TCommThread::RequestStop() {
 
 void TCommThread::WaitFor() {
   if (thread_.joinable() && thread_.get_id() != std::this_thread::get_id()) thread_.join();
+}
+
+bool TCommThread::WaitFor(Clock& clock, int limitMs) {
+  const std::int64_t start = clock.NowMilliseconds();
+  while (Finished.load() == 0 && thread_.joinable()) {
+    // Modulo 2^32, so that a clock of 32-bit ticks may wrap.
+    if (static_cast<std::uint32_t>(clock.NowMilliseconds() - start) >= static_cast<std::uint32_t>(limitMs)) {
+      std::lock_guard lock(ownerLock_);
+      // It may have ended while the lock was awaited.
+      if (Finished.load() != 0) break;
+      cutOff_ = true;
+      return false;
+    }
+    clock.SleepMilliseconds(1);
+  }
+  WaitFor();
+  return true;
+}
+
+namespace {
+
+// Workers whose thread a stop gave up on. A record is freed only once its thread has
+// ended and been joined; the list itself is never destroyed (a thread may come back
+// from the driver at any time, even during exit).
+struct AbandonedThreads {
+  std::mutex Lock;
+  std::vector<std::unique_ptr<TCommThread>> Workers;
+  int Total = 0;
+
+  // Joins and frees the workers that have ended since. Needs Lock.
+  void Reap() {
+    std::erase_if(Workers, [](std::unique_ptr<TCommThread>& w) {
+      if (w->Finished.load() == 0) return false;
+      w->WaitFor();
+      return true;
+    });
+  }
+};
+
+AbandonedThreads& AbandonedThreadList() {
+  static auto* list = new AbandonedThreads;
+  return *list;
+}
+
+}  // namespace
+
+void AbandonWorker(std::unique_ptr<TCommThread> worker) {
+  AbandonedThreads& list = AbandonedThreadList();
+  std::lock_guard lock(list.Lock);
+  list.Reap();
+  list.Workers.push_back(std::move(worker));
+  ++list.Total;
+}
+
+int AbandonedWorkers() {
+  AbandonedThreads& list = AbandonedThreadList();
+  std::lock_guard lock(list.Lock);
+  return list.Total;
+}
+
+int AbandonedWorkersRunning() {
+  AbandonedThreads& list = AbandonedThreadList();
+  std::lock_guard lock(list.Lock);
+  list.Reap();
+  return static_cast<int>(list.Workers.size());
 }
 
 bool TCommThread::WaitForWake(std::unique_lock<std::mutex>& lock) {
@@ -153,18 +219,25 @@ void TRecvThread::Execute() {
   while (!Stopping()) {
     if (!HonourSuspend()) return;
     int block = 0;
-    {
-      std::lock_guard lock(Port.Receive.Lock);
-      block = std::clamp(Port.GetInputBlockSize(), 1, MaxInputBlockSize);
+    if (!WithOwner([&] {
+          std::lock_guard lock(Port.Receive.Lock);
+          block = std::clamp(Port.GetInputBlockSize(), 1, MaxInputBlockSize);
+        })) {
+      return;
     }
     int got = 0;
     if (!ReadBlock(buffer_.get(), block, got)) return;
     if (got > 0) {
-      {
-        std::lock_guard lock(Port.Receive.Lock);
-        Port.Receive.Queue.Append(0, buffer_.get(), std::min(got, block));
+      // A read that comes back after Close gave up on this worker finds no port.
+      if (!WithOwner([&] {
+            {
+              std::lock_guard lock(Port.Receive.Lock);
+              Port.Receive.Queue.Append(0, buffer_.get(), std::min(got, block));
+            }
+            Owner.NotifyDataArrived();
+          })) {
+        return;
       }
-      Owner.NotifyDataArrived();
     } else {
       SleepMilliseconds(1);
     }

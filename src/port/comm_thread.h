@@ -40,6 +40,11 @@ class TCommThread {
   void RequestStop();
   // Blocks until the thread has ended. Never call it from the worker itself.
   void WaitFor();
+  // Waits for the thread to end for at most `limitMs` on `clock`, polling 1 ms apart.
+  // True when it ended (joined). False when it is still held in a call that never
+  // returns: it is then cut off from its owner (WithOwner does nothing from here on),
+  // and the owner must hand the record to AbandonWorker instead of freeing it.
+  bool WaitFor(Clock& clock, int limitMs);
   // True while the worker waits in one of its parks (for diagnostics and tests).
   bool Parked() const { return parked_.load(); }
 
@@ -55,6 +60,16 @@ class TCommThread {
   virtual void Execute() = 0;
 
   bool Stopping() const { return StopRequested.load() != 0; }
+  // Runs `touch` (which may use the owner) unless the worker has been cut off from
+  // its owner; false when it was. A worker that may be given up at a stop reaches its
+  // owner only through this.
+  template <class Touch>
+  bool WithOwner(Touch touch) {
+    std::lock_guard lock(ownerLock_);
+    if (cutOff_) return false;
+    touch();
+    return true;
+  }
   // Parks until Resume or a stop request; false when a stop was requested.
   bool Park();
   // Parks while an outside Suspend is in force; false when a stop was requested.
@@ -68,8 +83,18 @@ class TCommThread {
   std::condition_variable parkSignal_;
   bool wakePending_ = false;
   std::atomic<bool> parked_{false};
+  std::mutex ownerLock_;
+  bool cutOff_ = false;
   std::thread thread_;
 };
+
+// Keeps a worker that WaitFor(clock, limit) gave up on until its thread ends (it may
+// still come back from the call that held it, and then needs its record); ended ones
+// are joined and freed by the next call of this or of AbandonedWorkersRunning.
+void AbandonWorker(std::unique_ptr<TCommThread> worker);
+// Workers given up so far in this process, and how many of them have not yet ended.
+int AbandonedWorkers();
+int AbandonedWorkersRunning();
 
 // The pacing of a device write that fails at once (a device that has gone fails every
 // write until Close): a 1 ms pause after each failure, so that the worker does not

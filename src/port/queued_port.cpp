@@ -35,7 +35,7 @@ int TQueuedPort::Close() {
     return 1;
   }
   try {
-    Pause(ClosePauseMs);
+    KindClock().SleepMilliseconds(ClosePauseMs);
     ClearOutput();
     BeforeStop();
     StopWorkers();
@@ -60,8 +60,6 @@ int TQueuedPort::Read(void* buffer, int length, int* got) {
 }
 
 int TQueuedPort::SetSyncMode(int sync) { return SyncMode = sync; }
-
-void TQueuedPort::Pause(int ms) { SleepMilliseconds(ms); }
 
 int TQueuedPort::GetOutputPending() {
   std::lock_guard lock(Send.Lock);
@@ -172,7 +170,12 @@ void TQueuedPort::StopWorkers() {
   if (RecvWorker) {
     RecvWorker->RequestStop();
     WakeReceiveWorker();
-    RecvWorker->WaitFor();
+    if (!ReceiveWorkerMayBeGivenUp()) {
+      RecvWorker->WaitFor();
+    } else if (!RecvWorker->WaitFor(KindClock(), WorkerStopLimitMs)) {
+      // Held in a device call that never returns: Close must not wait for it.
+      AbandonWorker(std::move(RecvWorker));
+    }
   }
   if (SendWorker) {
     SendWorker->RequestStop();

@@ -62,6 +62,8 @@ class TQueuedPort : public TQXCCC {
 
   // The pause at the start of Close, on the kind's clock.
   static constexpr int ClosePauseMs = 100;
+  // How long Close waits for a receive worker that may be given up.
+  static constexpr int WorkerStopLimitMs = 2000;
 
  protected:
   // --- The kind's steps ---
@@ -74,8 +76,11 @@ class TQueuedPort : public TQXCCC {
   virtual bool MakeWorkers(std::unique_ptr<TSendThread>& send, std::unique_ptr<TCommThread>& receive) = 0;
   // After the workers have started, before NotifyOpened.
   virtual void AfterOpen() {}
-  // Waits `ms` on the kind's clock.
-  virtual void Pause(int ms);
+  // The kind's clock, for the pause of Close and the bound on a worker's stop.
+  virtual Clock& KindClock() { return SystemClock(); }
+  // Whether the kind's receive worker reaches the port only through WithOwner, so
+  // that a stop may give up on it when its device call never returns.
+  virtual bool ReceiveWorkerMayBeGivenUp() const { return false; }
   // The kind's pre-close steps, after the pause and before the workers stop.
   virtual void BeforeStop() {}
   // Releases the device; also called by Close on a port that is not open, so that a
@@ -106,7 +111,8 @@ class TQueuedPort : public TQXCCC {
   // Sets the send cap and starts each worker (created parked, then resumed).
   void StartWorkers(std::unique_ptr<TSendThread> send, std::unique_ptr<TCommThread> receive);
   // Receive worker first (woken by WakeReceiveWorker), then the send worker; both are
-  // joined before their records go, and only then are both queues emptied.
+  // joined before their records go (or, for a receive worker the kind lets go, given
+  // up after WorkerStopLimitMs), and only then are both queues emptied.
   void StopWorkers();
 
   bool openSync_ = true;

@@ -5,7 +5,9 @@
 #include <gtest/gtest.h>
 
 #include "fake_dos_devices.h"
+#include "faulty_writes.h"
 #include "platform/time.h"
+#include "port/device/pending_io.h"
 #include "port/parallel/lpt_port.h"
 #include "pty_peer.h"
 #include "support/memory_port.h"
@@ -14,6 +16,9 @@ namespace qx {
 namespace {
 
 using test::FakeDosDevices;
+using test::ConfigureAndOpen;
+using test::ExpectCloseGivesUpOnAStalledWrite;
+using test::FaultyWrites;
 using test::Pattern;
 using test::PtyPeer;
 using test::WaitUntil;
@@ -176,6 +181,15 @@ TEST(LptPort, ReopenStartsWithEmptyQueues) {
   EXPECT_EQ(port.GetOutputPending(), 0);
   EXPECT_EQ(port.GetInputAvailable(), 0);
   EXPECT_EQ(port.Close(), 1);
+}
+
+TEST(LptPort, CloseGivesUpOnAWriteTheDriverNeverEnds) {
+  PtyPeer peer("COM13");
+  ASSERT_TRUE(peer.Valid());
+  FaultyWrites calls;
+  TQXLPT port(1, Kernel32DosDevices(), calls);
+  ASSERT_NO_FATAL_FAILURE(ConfigureAndOpen(port, ParallelSettings(0, 0)));
+  ExpectCloseGivesUpOnAStalledWrite(port, calls, peer);
 }
 
 }  // namespace

@@ -3,7 +3,10 @@
 
 #include <gtest/gtest.h>
 
+#include <vector>
+
 #include "fake_dos_devices.h"
+#include "faulty_writes.h"
 #include "platform/time.h"
 #include "port/parallel/lpt_port.h"
 #include "port/serial/com_port.h"
@@ -15,6 +18,9 @@ namespace qx {
 namespace {
 
 using test::FakeDosDevices;
+using test::ConfigureAndOpen;
+using test::ExpectCloseGivesUpOnAStalledWrite;
+using test::FaultyWrites;
 using test::Pattern;
 using test::PtyPeer;
 using test::WaitUntil;
@@ -201,6 +207,52 @@ TEST(ComPort, AsynchronousModeWritesThroughTheWorkerAndReadsFromTheDevice) {
   EXPECT_EQ(port.Close(), 1);
   EXPECT_LT(SteadyMilliseconds() - closing, 2000);
   EXPECT_FALSE(port.HasWorkers());
+}
+
+int Occurrences(const std::string& text, const std::string& part) {
+  int n = 0;
+  for (auto at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++n;
+  return n;
+}
+
+TEST(ComPort, AWriteThatFailsAtOnceIsRetriedPacedAndReportedOncePerRunOfFailures) {
+  PtyPeer peer("COM2");
+  ASSERT_TRUE(peer.Valid());
+  FaultyWrites calls;
+  TQXCOM port(0, Kernel32DosDevices(), calls);
+  ASSERT_NO_FATAL_FAILURE(ConfigureAndOpen(port, SerialSettings(0, 0)));
+
+  ::testing::internal::CaptureStdout();
+  constexpr int failures = 30;
+  calls.Fail = failures;
+  const std::string first = Pattern(100);
+  ASSERT_EQ(port.Write(0, first.data(), 100, nullptr), 1);
+  const std::string arrived = peer.Receive(100);
+  // A second run of failures after a write that went out.
+  ASSERT_TRUE(WaitUntil([&] { return port.GetOutputPending() == 0; }));
+  calls.Fail = 5;
+  ASSERT_EQ(port.Write(0, "again", 5, nullptr), 1);
+  const std::string again = peer.Receive(5);
+  EXPECT_EQ(port.Close(), 1);
+  const std::string printed = ::testing::internal::GetCapturedStdout();
+
+  // Nothing is lost or doubled by the retries.
+  EXPECT_TRUE(arrived == first) << arrived.size() << " bytes arrived";
+  EXPECT_EQ(again, "again");
+  EXPECT_EQ(Occurrences(printed, TQXCOM::WriteFailedLine), 2) << printed;
+  // Each failure is followed by a pause of 1 ms or more before the next attempt.
+  const std::vector<std::int64_t> at = calls.FailedAt();
+  ASSERT_EQ(at.size(), static_cast<std::size_t>(failures + 5));
+  EXPECT_GE(at[failures - 1] - at[0], failures - 1);
+}
+
+TEST(ComPort, CloseGivesUpOnAWriteTheDriverNeverEnds) {
+  PtyPeer peer("COM2");
+  ASSERT_TRUE(peer.Valid());
+  FaultyWrites calls;
+  TQXCOM port(0, Kernel32DosDevices(), calls);
+  ASSERT_NO_FATAL_FAILURE(ConfigureAndOpen(port, SerialSettings(0, 0)));
+  ExpectCloseGivesUpOnAStalledWrite(port, calls, peer);
 }
 
 TEST(ComPort, AsynchronousReadEndsWithWhatArrivedWhenTheCompletionReportsAnError) {

@@ -15,6 +15,7 @@
 
 #include "platform/time.h"
 #include "port/queued_port.h"
+#include "sim/engine/clock.h"
 
 namespace qx::test {
 
@@ -159,7 +160,7 @@ class TMemoryPort final : public TQueuedPort {
     receive = std::make_unique<RecvThread>(*this);
     return true;
   }
-  void Pause(int) override {}
+  Clock& KindClock() override { return clock_; }
   void ReleaseDevice() override { opened_ = false; }
   int WriteDevice(int tag, const char* data, int length, int* written) override {
     const int n = device_.Take(data, length);
@@ -175,6 +176,8 @@ class TMemoryPort final : public TQueuedPort {
 
   MemoryDevice& device_;
   std::atomic<bool> opened_{false};
+  // Close does not pause here.
+  sim::FakeClock clock_;
 };
 
 // Polls `condition` until it holds or `limit` passes; tests use it instead of sleeps.

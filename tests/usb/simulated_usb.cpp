@@ -159,8 +159,16 @@ void SimVendorUsbDriver::AddDevice(int number) {
 }
 
 void SimVendorUsbDriver::Change(int number, const std::function<void(VendorDevice&)>& change) {
+  {
+    std::lock_guard lock(lock_);
+    change(devices_.at(number));
+  }
+  readsReleased_.notify_all();
+}
+
+int SimVendorUsbDriver::WaitingReads() const {
   std::lock_guard lock(lock_);
-  change(devices_.at(number));
+  return waitingReads_;
 }
 
 bool SimVendorUsbDriver::FindDeviceInterfacePath(const Guid& interfaceClass, std::uint32_t index, std::string& path) {
@@ -232,13 +240,21 @@ VendorDevice* SimVendorUsbDriver::DeviceOf(DeviceHandle handle, std::uint32_t& e
 
 std::uint32_t SimVendorUsbDriver::ReadFile(DeviceHandle device, void* buffer, std::uint32_t size,
                                            std::uint32_t& count, DeviceOverlapped* overlapped) {
-  std::lock_guard lock(lock_);
+  std::unique_lock lock(lock_);
   count = 0;
   if (overlapped) Bad("overlapped read on a plain handle");
   std::uint32_t error = 0;
   VendorDevice* d = DeviceOf(device, error);
   if (!d) return error;
   d->ReadSizes.push_back(size);
+  if (d->NeverAnswerReads) {
+    ++waitingReads_;
+    readsReleased_.wait(lock, [&] { return !d->NeverAnswerReads; });
+    --waitingReads_;
+    count = static_cast<std::uint32_t>(std::min<std::size_t>(d->LateAnswer.size(), size));
+    std::memcpy(buffer, d->LateAnswer.data(), count);
+    return win::DeviceOk;
+  }
   const sim::Bytes bytes = d->Link->Read(size);
   std::memcpy(buffer, bytes.data(), bytes.size());
   count = static_cast<std::uint32_t>(bytes.size());

@@ -11,6 +11,7 @@
 // or a host's clock for the exchanges. Every member may be called from any thread.
 
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -115,6 +116,10 @@ struct VendorDevice {
   std::uint32_t FailError = win::ErrorGenFailure;
   std::uint32_t FailTransferred = 0;
   std::uint32_t MaxPerWrite = 0;
+  // Reads wait in the driver, without an answer, until this is switched off (by
+  // Change; closing the handle does not end them); then they end with LateAnswer.
+  bool NeverAnswerReads = false;
+  std::string LateAnswer;
   // Status word; HeldReads status reads still show bit 0x02 after it is switched off
   // (-1: it never goes).
   std::uint16_t Status = 0;
@@ -142,6 +147,8 @@ class SimVendorUsbDriver final : public SimulatedDriver {
   void AddDevice(int number);
   // Changes a device under the driver's lock.
   void Change(int number, const std::function<void(VendorDevice&)>& change);
+  // Reads waiting in the driver now (NeverAnswerReads).
+  int WaitingReads() const;
   // Reads a device's state under the lock.
   template <class T>
   T Get(int number, const std::function<T(const VendorDevice&)>& get) const {
@@ -168,6 +175,8 @@ class SimVendorUsbDriver final : public SimulatedDriver {
 
   sim::PrinterEngine& engine_;
   std::map<int, VendorDevice> devices_;
+  std::condition_variable readsReleased_;
+  int waitingReads_ = 0;
   std::vector<int> interfaceOrder_;
 };
 

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -525,6 +526,41 @@ TEST_F(UsbPortAsyncTest, AFullQueueRefusesAndCloseStopsAStuckWorker) {
   ASSERT_TRUE(test::WaitUntil([&] { return port.GetOutputPending() == 0; }));
   EXPECT_EQ(port.Close(), 1);  // the worker retrying a failing device still stops
   EXPECT_FALSE(port.HasWorkers());
+}
+
+TEST_F(UsbPortAsyncTest, CloseGivesUpOnAReadTheDriverNeverAnswers) {
+  driver.AddDevice(0);
+  Change(0, [](VendorDevice& d) {
+    d.NeverAnswerReads = true;
+    d.LateAnswer = "late";
+  });
+  auto stuck = std::make_unique<TQXUSB>(KindVendorUsb, driver);
+  PortSettings s = UsbSettings(0, 0, 0);
+  ASSERT_EQ(stuck->Configure(&s), 1);
+  ASSERT_EQ(stuck->Open(), 1);
+  ASSERT_TRUE(test::WaitUntil([&] { return driver.WaitingReads() == 1; }));
+  const int abandoned = AbandonedWorkers();
+
+  const std::int64_t start = time.Now();
+  EXPECT_EQ(stuck->Close(), 1);
+  const std::int64_t took = time.Now() - start;
+  EXPECT_GE(took, TQueuedPort::WorkerStopLimitMs);
+  EXPECT_LE(took, TQueuedPort::ClosePauseMs + TQueuedPort::WorkerStopLimitMs + 10);
+  EXPECT_FALSE(stuck->HasWorkers());
+  EXPECT_EQ(AbandonedWorkers(), abandoned + 1);
+  EXPECT_EQ(driver.OpenHandles(), 0);
+
+  // The driver answers at last, after the port is gone: the worker must not reach it.
+  stuck.reset();
+  Change(0, [](VendorDevice& d) { d.NeverAnswerReads = false; });
+  ASSERT_TRUE(test::WaitUntil([] { return AbandonedWorkersRunning() == 0; }));
+
+  // The device itself is still usable.
+  OpenDevice(0, 0, 0);
+  int written = 0;
+  port.Write(0, "\x1D\x49\x41", 3, &written);
+  ASSERT_TRUE(test::WaitUntil([&] { return port.GetInputAvailable() == 6; }));
+  EXPECT_EQ(port.Close(), 1);
 }
 
 TEST_F(UsbPortAsyncTest, ConfigureSwitchesTheWorkersToTheOtherChannel) {

@@ -18,6 +18,8 @@
 #include <windows.h>
 #endif
 
+#include "platform/clock.h"
+
 namespace qx {
 
 // HANDLE.
@@ -114,6 +116,17 @@ class DeviceCalls {
   // GetTickCount and Sleep, so that the kinds' time limits run on a test's clock.
   virtual std::uint32_t TickCount() = 0;
   virtual void Sleep(std::uint32_t milliseconds) = 0;
+};
+
+// The seam's tick count and Sleep as a Clock (ticks wrap after 2^32 ms).
+class SeamClock final : public Clock {
+ public:
+  explicit SeamClock(DeviceCalls& calls) : calls_(calls) {}
+  std::int64_t NowMilliseconds() const override { return calls_.TickCount(); }
+  void SleepMilliseconds(int ms) override { calls_.Sleep(static_cast<std::uint32_t>(ms > 0 ? ms : 0)); }
+
+ private:
+  DeviceCalls& calls_;
 };
 
 // Owns one handle made through a DeviceCalls object and closes it through the same

@@ -64,7 +64,7 @@ class TQXNET : public TQueuedPort, public SocketNotifyTarget {
   bool OpenDevice(bool sync) override;
   bool MakeWorkers(std::unique_ptr<TSendThread>& send, std::unique_ptr<TCommThread>& receive) override;
   void AfterOpen() override { Opened = 1; }
-  void Pause(int ms) override { clock_.SleepMilliseconds(ms); }
+  Clock& KindClock() override { return clock_; }
   void BeforeStop() override;
   void ReleaseDevice() override;
   int WriteDevice(int, const char*, int, int* written) override { return Refused(written); }

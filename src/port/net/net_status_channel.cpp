@@ -338,20 +338,20 @@ int TNetStatusChannel::QueryIdentity(std::uint8_t* data, int* length) {
   return -1;
 }
 
-int TNetStatusChannel::QueryBasicStatus(std::uint8_t* data, int* length) {
+int TNetStatusChannel::QueryStatus(int number, const ZemakRequestBytes& packet, std::uint8_t* data, int* length) {
   Reply reply;
-  if (!Request(RequestBasicStatus, QueryBasicStatusPacket.data(), ZemakHeaderSize, reply, data)) return 0;
+  if (!Request(number, packet.data(), ZemakHeaderSize, reply, data)) return 0;
   if (reply.ResultCode != 0) return 0;
   if (length) *length = reply.DataLength;
   return 1;
 }
 
+int TNetStatusChannel::QueryBasicStatus(std::uint8_t* data, int* length) {
+  return QueryStatus(RequestBasicStatus, QueryBasicStatusPacket, data, length);
+}
+
 int TNetStatusChannel::QueryExtendedStatus(std::uint8_t* data, int* length) {
-  Reply reply;
-  if (!Request(RequestExtendedStatus, QueryExtendedStatusPacket.data(), ZemakHeaderSize, reply, data)) return 0;
-  if (reply.ResultCode != 0) return 0;
-  if (length) *length = reply.DataLength;
-  return 1;
+  return QueryStatus(RequestExtendedStatus, QueryExtendedStatusPacket, data, length);
 }
 
 int TNetStatusChannel::Identify(NetDeviceInfo& info) {

@@ -118,6 +118,8 @@ class TNetStatusChannel {
   // (one to an earlier request of the same kind) is passed over while the wait lasts.
   bool Request(int number, const std::uint8_t* bytes, int length, Reply& reply, std::uint8_t* data,
                const std::function<bool(const Reply&, const std::uint8_t*)>& fits = {});
+  // Either status query: 1 for a reply with result 0, with its data length.
+  int QueryStatus(int number, const ZemakRequestBytes& packet, std::uint8_t* data, int* length);
   // Called by the worker for every complete packet.
   void Dispatch(const ZemakParser::Packet& packet);
   // Called by the worker after each datagram while a listing runs.

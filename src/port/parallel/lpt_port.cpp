@@ -16,7 +16,7 @@ namespace qx {
 class TQXLPT::TLptSendThread final : public TSendThread {
  public:
   TLptSendThread(TQXLPT& port, HANDLE device, std::unique_ptr<PendingIo> io)
-      : TSendThread(port), device_(device), io_(std::move(io)) {}
+      : TSendThread(port), device_(device), calls_(port.calls_), io_(std::move(io)) {}
 
  protected:
   bool WritePiece(const char* data, int length, int& taken) override {
@@ -24,8 +24,8 @@ class TQXLPT::TLptSendThread final : public TSendThread {
     if (!io_) return false;  // given up at a stop
     DWORD count = 0;
     bool going = true;
-    if (StartWrite(device_, *io_, data, length, count) == ERROR_IO_PENDING) {
-      going = PollPending(device_, io_, count, [this] { return Stopping(); });
+    if (StartWrite(device_, *io_, data, length, count, calls_) == ERROR_IO_PENDING) {
+      going = PollPending(device_, io_, count, [this] { return Stopping(); }, calls_);
     }
     taken = static_cast<int>(count);
     return going;
@@ -33,6 +33,7 @@ class TQXLPT::TLptSendThread final : public TSendThread {
 
  private:
   HANDLE device_;
+  DeviceCalls& calls_;
   std::unique_ptr<PendingIo> io_;
 };
 
@@ -77,8 +78,11 @@ class TQXLPT::TLptRecvThread final : public TRecvThread {
   const bool nt_;
 };
 
-TQXLPT::TQXLPT(int portId, DosDeviceFunctions& dosDevices)
-    : TQueuedPort(portId, KindParallel, 1024, 256), Timeouts{MAXDWORD, 5, 50, 5, 2000}, dosDevices_(dosDevices) {}
+TQXLPT::TQXLPT(int portId, DosDeviceFunctions& dosDevices, DeviceCalls& calls)
+    : TQueuedPort(portId, KindParallel, 1024, 256),
+      Timeouts{MAXDWORD, 5, 50, 5, 2000},
+      dosDevices_(dosDevices),
+      calls_(calls) {}
 
 TQXLPT::~TQXLPT() { Close(); }
 

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "platform/win32_handle.h"
+#include "port/device/device_calls.h"
 #include "port/device/dos_devices.h"
 #include "port/queued_port.h"
 
@@ -16,7 +17,9 @@ namespace qx {
 // queue and a TLptRecvThread reads into the receive queue, from which Read takes.
 class TQXLPT : public TQueuedPort {
  public:
-  explicit TQXLPT(int portId, DosDeviceFunctions& dosDevices = Kernel32DosDevices());
+  // The send worker's writes go through `calls`, so that a test can keep them pending.
+  explicit TQXLPT(int portId, DosDeviceFunctions& dosDevices = Kernel32DosDevices(),
+                  DeviceCalls& calls = Kernel32DeviceCalls());
   ~TQXLPT() override;
 
   int DeviceRequest() override { return 0; }
@@ -47,6 +50,7 @@ class TQXLPT : public TQueuedPort {
   int ReadDevice(void* buffer, int length, int* got) override;
 
   DosDeviceFunctions& dosDevices_;
+  DeviceCalls& calls_;
   UniqueHandle device_;
 };
 

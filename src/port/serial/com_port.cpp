@@ -53,7 +53,7 @@ static_assert(RtsControlHandshake == RTS_CONTROL_HANDSHAKE && RtsControlEnable =
 class TQXCOM::TComSendThread final : public TSendThread {
  public:
   TComSendThread(TQXCOM& port, HANDLE device, std::unique_ptr<PendingIo> io)
-      : TSendThread(port), device_(device), io_(std::move(io)) {}
+      : TSendThread(port), device_(device), calls_(port.calls_), io_(std::move(io)) {}
 
  protected:
   bool WritePiece(const char* data, int length, int& taken) override {
@@ -63,10 +63,10 @@ class TQXCOM::TComSendThread final : public TSendThread {
     COMSTAT status{};
     ClearCommError(device_, &errors, &status);
     DWORD count = 0;
-    const DWORD error = StartWrite(device_, *io_, data, length, count);
+    const DWORD error = StartWrite(device_, *io_, data, length, count, calls_);
     if (error != ERROR_SUCCESS && error != ERROR_IO_PENDING) {
       if (failures_.Failed()) {
-        std::printf("TComSendThread: WriteFile failed, error %lu, count %lu\n", static_cast<unsigned long>(error),
+        std::printf("%s, error %lu, count %lu\n", WriteFailedLine, static_cast<unsigned long>(error),
                     static_cast<unsigned long>(count));
         std::fflush(stdout);
       }
@@ -78,7 +78,7 @@ class TQXCOM::TComSendThread final : public TSendThread {
       taken = static_cast<int>(count);
       return true;
     }
-    const bool going = PollPending(device_, io_, count, [this] { return Stopping(); });
+    const bool going = PollPending(device_, io_, count, [this] { return Stopping(); }, calls_);
     taken = static_cast<int>(count);
     return going;
   }
@@ -86,6 +86,7 @@ class TQXCOM::TComSendThread final : public TSendThread {
 
  private:
   HANDLE device_;
+  DeviceCalls& calls_;
   std::unique_ptr<PendingIo> io_;
   FailureRun failures_;
 };
@@ -145,11 +146,12 @@ class TQXCOM::TComRecvThread final : public TCommThread {
   std::unique_ptr<PendingIo> io_;
 };
 
-TQXCOM::TQXCOM(int portId, DosDeviceFunctions& dosDevices)
+TQXCOM::TQXCOM(int portId, DosDeviceFunctions& dosDevices, DeviceCalls& calls)
     : TQueuedPort(portId, KindSerial, 1024, 4096),
       Dcb(InitialDcb()),
       Timeouts{MAXDWORD, 0, 0, 0, 2000},
-      dosDevices_(dosDevices) {}
+      dosDevices_(dosDevices),
+      calls_(calls) {}
 
 TQXCOM::~TQXCOM() { Close(); }
 

@@ -18,7 +18,10 @@ namespace qx {
 // and reads still go straight to the device.
 class TQXCOM : public TQueuedPort {
  public:
-  explicit TQXCOM(int portId, DosDeviceFunctions& dosDevices = Kernel32DosDevices());
+  // The send worker's writes go through `calls`, so that a test can make them fail
+  // or keep them pending.
+  explicit TQXCOM(int portId, DosDeviceFunctions& dosDevices = Kernel32DosDevices(),
+                  DeviceCalls& calls = Kernel32DeviceCalls());
   ~TQXCOM() override;
 
   int DeviceRequest() override;
@@ -43,6 +46,9 @@ class TQXCOM : public TQueuedPort {
   DCB Dcb;
   COMMTIMEOUTS Timeouts;
 
+  // The diagnostic line of a run of failed writes of the send worker.
+  static constexpr const char* WriteFailedLine = "TComSendThread: WriteFile failed";
+
   // How long an asynchronous Read may stay pending beyond the read time-outs before
   // it is cancelled (some drivers do not end an empty read by the time-outs).
   static constexpr int ReadGraceMilliseconds = 100;
@@ -65,6 +71,7 @@ class TQXCOM : public TQueuedPort {
   void ClearErrors();
 
   DosDeviceFunctions& dosDevices_;
+  DeviceCalls& calls_;
   UniqueHandle device_;
   // The record and buffer of an asynchronous Read: the port's own, so that a read the
   // driver never ends can be given up without the caller's memory.

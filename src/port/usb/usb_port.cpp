@@ -64,15 +64,26 @@ class TQXUSB::TUsbSendThread final : public TSendThread {
   const DriverTimeouts configured_;
 };
 
-// The shared receive loop with one plain read of the input block size per pass.
+// The shared receive loop with one plain read of the input block size per pass. A
+// driver that never answers the read holds it there; Close then gives up on it.
 class TQXUSB::TUsbRecvThread final : public TRecvThread {
  public:
   explicit TUsbRecvThread(TQXUSB& port) : TRecvThread(port), port_(port) {}
 
  protected:
   bool ReadBlock(char* buffer, int capacity, int& got) override {
+    // The port may be gone once the read returns (Close gives up on a worker whose read
+    // the driver never answers): only the seam and the worker's own buffer after it.
+    DeviceCalls* calls = nullptr;
+    DeviceHandle device = InvalidDeviceHandle;
+    if (!WithOwner([&] {
+          calls = &port_.calls_;
+          device = port_.active_.load();
+        })) {
+      return false;
+    }
     std::uint32_t n = 0;
-    port_.calls_.ReadFile(port_.active_.load(), buffer, static_cast<std::uint32_t>(capacity), n, nullptr);
+    calls->ReadFile(device, buffer, static_cast<std::uint32_t>(capacity), n, nullptr);
     got = static_cast<int>(std::min<std::uint32_t>(n, static_cast<std::uint32_t>(capacity)));
     return true;
   }

@@ -51,7 +51,8 @@ class TQXUSB : public TQueuedPort, public DevicePresenceTarget {
 
   bool OpenDevice(bool sync) override;
   bool MakeWorkers(std::unique_ptr<TSendThread>& send, std::unique_ptr<TCommThread>& receive) override;
-  void Pause(int ms) override { calls_.Sleep(static_cast<std::uint32_t>(ms)); }
+  Clock& KindClock() override { return clock_; }
+  bool ReceiveWorkerMayBeGivenUp() const override { return true; }
   void ReleaseDevice() override { ReleaseHandles(); }
   int WriteDevice(int tag, const char* data, int length, int* written) override;
   int ReadDevice(void* buffer, int length, int* got) override;
@@ -66,6 +67,7 @@ class TQXUSB : public TQueuedPort, public DevicePresenceTarget {
                std::uint32_t* returned = nullptr);
 
   DeviceCalls& calls_;
+  SeamClock clock_{calls_};
   SeamHandle qx_;
   SeamHandle qd_;
   // Read by the workers at every call, so that Configure can switch the channel.
