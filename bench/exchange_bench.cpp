@@ -184,6 +184,17 @@ double RawRoundTrips(const std::string& path) {
   return took / 1000.0;
 }
 
+// One Get through the window's logic: how long it took, in ms; counts it in `failures`
+// unless it ended with the one success box.
+double TimedGet(MainWindowLogic& logic, RealHost& host, int& failures) {
+  host.boxes.clear();
+  const double start = Microseconds();
+  logic.GetButtonClick();
+  const double ms = (Microseconds() - start) / 1000.0;
+  if (host.boxes.size() != 1 || host.boxes[0] != MessageGetSucceeded) ++failures;
+  return ms;
+}
+
 void Row(const char* figure, const std::string& measured, const std::string& reference) {
   std::printf("%s\t%s\t%s\n", figure, measured.c_str(), reference.c_str());
 }
@@ -225,11 +236,7 @@ int main(int argc, char** argv) {
   std::vector<double> getMs, floorMs;
   int failed = 0;
   for (int i = 0; i < gets; ++i) {
-    host.boxes.clear();
-    const double start = Microseconds();
-    logic.GetButtonClick();
-    getMs.push_back((Microseconds() - start) / 1000.0);
-    if (host.boxes.size() != 1 || host.boxes[0] != MessageGetSucceeded) ++failed;
+    getMs.push_back(TimedGet(logic, host, failed));
     floorMs.push_back(RawRoundTrips(path));
     printer.ClearLog();
   }
@@ -247,11 +254,7 @@ int main(int argc, char** argv) {
     host.tickMs = tickMs;
     std::vector<double> ms;
     for (int i = 0; i < std::max(1, std::min(gets, 20)); ++i) {
-      host.boxes.clear();
-      const double start = Microseconds();
-      logic.GetButtonClick();
-      ms.push_back((Microseconds() - start) / 1000.0);
-      if (host.boxes.size() != 1 || host.boxes[0] != MessageGetSucceeded) ++failures;
+      ms.push_back(TimedGet(logic, host, failures));
       printer.ClearLog();
     }
     host.tickMs = 0;
@@ -300,11 +303,7 @@ int main(int argc, char** argv) {
       int tcpFailed = 0;
       const int tcpGets = std::max(1, std::min(gets, 10));  // each costs the two settle sleeps
       for (int i = 0; i < tcpGets; ++i) {
-        netHost.boxes.clear();
-        const double start = Microseconds();
-        netLogic.GetButtonClick();
-        tcpMs.push_back((Microseconds() - start) / 1000.0);
-        if (netHost.boxes.size() != 1 || netHost.boxes[0] != MessageGetSucceeded) ++tcpFailed;
+        tcpMs.push_back(TimedGet(netLogic, netHost, tcpFailed));
         rawMs.push_back(RawTcpRoundTrips(to));
         netPrinter.Printer().ClearLog();
       }
