@@ -266,7 +266,7 @@ int main(int argc, char** argv) {
   printer.ClearFaults();
   Row("Get over a pty, 15.6 ms sleep ticks (median ms)",
       Format("%.2f", coarse) + (pacedFailed ? " (" + std::to_string(pacedFailed) + " failed)" : ""),
-      Format("%.2f with 1 ms sleeps, same printer answering in 2 ms at a byte a ms", fine));
+      Format("%.2f", fine) + " with 1 ms sleeps, same printer answering in 2 ms at a byte a ms");
 
   // Idle: the ports exist, nothing runs. The simulated printer's thread stops first:
   // it is not the utility's.
