@@ -8,7 +8,6 @@
 
 #include <atomic>
 #include <cstring>
-#include <functional>
 #include <future>
 #include <string>
 #include <vector>
@@ -71,11 +70,11 @@ class NetPortTest : public ::testing::Test {
   }
 
   // Keeps the send worker inside its progress report (so the send queue stays as it
-  // is) while `hold` is set and `more` holds, for at most 10 s. Install before Open.
-  void HoldSendWorker(std::function<bool()> more = [] { return true; }) {
+  // is) while `hold` is set, for at most 10 s. Install before Open.
+  void HoldSendWorker() {
     hold = true;
-    port->Hooks.OnWriteProgress = [this, more](int, int, int, int) {
-      test::WaitUntil([&] { return !hold || !more(); });
+    port->Hooks.OnWriteProgress = [this](int, int, int, int) {
+      test::WaitUntil([&] { return !hold; });
       return 1;
     };
   }
