@@ -10,7 +10,7 @@
 #include "port/placeholder_port.h"
 #include "port/port_table.h"
 #include "sim/transport/simulated_printer.h"
-#include "support/memory_port.h"
+#include "support/wait_until.h"
 
 namespace qx {
 namespace {

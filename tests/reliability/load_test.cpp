@@ -16,8 +16,8 @@
 #include "port/usb/usb_port.h"
 #include "port/usb/usb_printer.h"
 #include "process_resources.h"
-#include "support/memory_port.h"
-#include "usb/simulated_usb.h"
+#include "support/wait_until.h"
+#include "sim/usb/simulated_usb.h"
 #include "usb/usb_exchange_support.h"
 
 namespace qx {

@@ -14,7 +14,7 @@
 #include "app/real_time_host.h"
 #include "port/port_table.h"
 #include "port/standard_ports.h"
-#include "support/memory_port.h"
+#include "support/wait_until.h"
 #include "pty_bridge.h"
 #include "sim/engine/printer_engine.h"
 #include "sim/transport/real_clock.h"

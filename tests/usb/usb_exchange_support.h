@@ -11,7 +11,7 @@
 #include "port/port_table.h"
 #include "port/usb/usb_port.h"
 #include "port/usb/usb_printer.h"
-#include "usb/simulated_usb.h"
+#include "sim/usb/simulated_usb.h"
 
 namespace qx::test {
 

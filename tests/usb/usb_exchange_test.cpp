@@ -12,7 +12,7 @@
 #include "port/placeholder_port.h"
 #include "port/usb/usb_port.h"
 #include "port/usb/usb_printer.h"
-#include "usb/simulated_usb.h"
+#include "sim/usb/simulated_usb.h"
 #include "usb/usb_exchange_support.h"
 
 namespace qx {

@@ -19,7 +19,7 @@
 #include "port/standard_ports.h"
 #include "sim/engine/clock.h"
 #include "sim/engine/printer_engine.h"
-#include "test_service_library.h"
+#include "sim/port_service/stand_in_library.h"
 
 namespace qx {
 namespace {
