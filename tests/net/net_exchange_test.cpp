@@ -3,7 +3,7 @@
 
 #include <gtest/gtest.h>
 
-#include "app/real_time_host.h"
+#include "support/real_time_host.h"
 #include "app/main_window_logic.h"
 #include "net_test_support.h"
 #include "port/net/net_port.h"

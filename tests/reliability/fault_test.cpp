@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "app/fake_host.h"
+#include "support/fake_host.h"
 #include "app/main_window_logic.h"
 #include "port/placeholder_port.h"
 #include "port/usb/usb_port.h"

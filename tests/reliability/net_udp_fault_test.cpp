@@ -16,7 +16,7 @@
 #include <thread>
 #include <vector>
 
-#include "app/real_time_host.h"
+#include "support/real_time_host.h"
 #include "app/main_window_logic.h"
 #include "net/net_test_support.h"
 #include "port/net/net_port.h"

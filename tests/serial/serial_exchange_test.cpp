@@ -11,7 +11,7 @@
 #include <thread>
 
 #include "app/main_window_logic.h"
-#include "app/real_time_host.h"
+#include "support/real_time_host.h"
 #include "port/port_table.h"
 #include "port/standard_ports.h"
 #include "support/wait_until.h"

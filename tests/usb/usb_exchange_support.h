@@ -6,7 +6,7 @@
 
 #include <memory>
 
-#include "app/fake_host.h"
+#include "support/fake_host.h"
 #include "port/placeholder_port.h"
 #include "port/port_table.h"
 #include "port/usb/usb_port.h"
