@@ -33,7 +33,9 @@ constexpr std::uint32_t ErrorInvalidFunction = 1;
 
 void FakeTime::SleepMilliseconds(int ms) {
   if (ms > 0) now_ += ms;
-  if (realPause_) std::this_thread::sleep_for(std::chrono::microseconds(200));
+  // A whole millisecond: shorter sleeps return at once under Wine, and a worker that
+  // was told to stop would then seem stuck to a bound counted on this clock.
+  if (realPause_) std::this_thread::sleep_for(std::chrono::milliseconds(1));
 }
 
 // --- Shared -------------------------------------------------------------------------
