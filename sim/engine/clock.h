@@ -6,7 +6,9 @@
 // one (sim/transport/real_clock.h).
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
+#include <thread>
 
 #include "platform/clock.h"
 
@@ -18,16 +20,24 @@ using Clock = qx::Clock;
 // so code under test that waits on it runs in no real time.
 class FakeClock final : public Clock {
  public:
-  explicit FakeClock(std::int64_t start = 0) : now_(start) {}
+  // PauseOnSleep: every sleep also pauses a real millisecond, for worker threads that
+  // poll on this clock while others must get to run. (A whole millisecond: shorter
+  // sleeps return at once under Wine, and a worker told to stop would then seem stuck
+  // to a bound counted on this clock.)
+  enum SleepMode { Instant, PauseOnSleep };
+
+  explicit FakeClock(std::int64_t start = 0, SleepMode mode = Instant) : now_(start), mode_(mode) {}
   std::int64_t NowMilliseconds() const override { return now_.load(); }
   void SleepMilliseconds(int ms) override {
     if (ms > 0) now_ += ms;
+    if (mode_ == PauseOnSleep) std::this_thread::sleep_for(std::chrono::milliseconds(1));
   }
   void Advance(std::int64_t ms) { now_ += ms; }
   void Set(std::int64_t ms) { now_ = ms; }
 
  private:
   std::atomic<std::int64_t> now_;
+  const SleepMode mode_;
 };
 
 }  // namespace qx::sim

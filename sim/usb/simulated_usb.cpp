@@ -31,13 +31,6 @@ constexpr std::uint32_t ErrorInvalidFunction = 1;
 
 }  // namespace
 
-void FakeTime::SleepMilliseconds(int ms) {
-  if (ms > 0) now_ += ms;
-  // A whole millisecond: shorter sleeps return at once under Wine, and a worker that
-  // was told to stop would then seem stuck to a bound counted on this clock.
-  if (realPause_) std::this_thread::sleep_for(std::chrono::milliseconds(1));
-}
-
 // --- Shared -------------------------------------------------------------------------
 
 DeviceHandle SimulatedDriver::AddObject(Object object) {
@@ -128,7 +121,7 @@ void SimulatedDriver::SetDosNames(const std::string& name, std::vector<std::stri
 
 // --- Vendor driver ------------------------------------------------------------------
 
-SimVendorUsbDriver::SimVendorUsbDriver(SimTime& time, sim::PrinterEngine& engine)
+SimVendorUsbDriver::SimVendorUsbDriver(Clock& time, sim::PrinterEngine& engine)
     : SimulatedDriver(time), engine_(engine) {}
 
 std::string SimVendorUsbDriver::InterfacePathFor(int number) {
@@ -408,7 +401,7 @@ std::uint32_t SimVendorUsbDriver::CancelIo(DeviceHandle) {
 
 // --- USB printing driver ------------------------------------------------------------
 
-SimUsbPrintDriver::SimUsbPrintDriver(SimTime& time, sim::PrinterEngine& engine)
+SimUsbPrintDriver::SimUsbPrintDriver(Clock& time, sim::PrinterEngine& engine)
     : SimulatedDriver(time), engine_(engine) {}
 
 std::string SimUsbPrintDriver::InterfacePathFor(int index) {

@@ -28,29 +28,10 @@
 
 namespace qx::test {
 
-// Time is the program's clock seam.
-using SimTime = Clock;
-
-// Moves only when slept on. With `realPause` every sleep also yields the CPU for a
-// moment, for worker threads that poll.
-class FakeTime final : public Clock {
- public:
-  explicit FakeTime(bool realPause = false) : realPause_(realPause) {}
-  std::int64_t NowMilliseconds() const override { return now_.load(); }
-  void SleepMilliseconds(int ms) override;
-  std::int64_t Now() const { return now_.load(); }
-  void Advance(std::int64_t ms) { now_ += ms; }
-  void Set(std::int64_t ms) { now_ = ms; }
-
- private:
-  std::atomic<std::int64_t> now_{0};
-  bool realPause_;
-};
-
 // Handles, events, DOS names, time and the call log that both drivers share.
 class SimulatedDriver : public DeviceCalls {
  public:
-  explicit SimulatedDriver(SimTime& time) : time_(time) {}
+  explicit SimulatedDriver(Clock& time) : time_(time) {}
 
   DeviceHandle CreateEventA(bool manualReset, bool initialState) override;
   bool CloseHandle(DeviceHandle handle) override;
@@ -87,7 +68,7 @@ class SimulatedDriver : public DeviceCalls {
   void Bad(std::string line);
   virtual void OnClose(const Object&) {}
 
-  SimTime& time_;
+  Clock& time_;
   mutable std::mutex lock_;
 
  private:
@@ -143,7 +124,7 @@ struct VendorDevice {
 
 class SimVendorUsbDriver final : public SimulatedDriver {
  public:
-  SimVendorUsbDriver(SimTime& time, sim::PrinterEngine& engine);
+  SimVendorUsbDriver(Clock& time, sim::PrinterEngine& engine);
 
   // Adds device `number` with a printer link on the engine; the interface index is the
   // order of adding among the devices with an interface.
@@ -210,7 +191,7 @@ struct UsbPrinter {
 
 class SimUsbPrintDriver final : public SimulatedDriver {
  public:
-  SimUsbPrintDriver(SimTime& time, sim::PrinterEngine& engine);
+  SimUsbPrintDriver(Clock& time, sim::PrinterEngine& engine);
 
   // Adds the next printer interface; returns its index.
   int AddPrinter();

@@ -125,7 +125,7 @@ class UsbRig final : public Rig {
   TQXCCC& Port() override { return port_; }
 
  private:
-  test::FakeTime time_{true};
+  sim::FakeClock time_{0, sim::FakeClock::PauseOnSleep};
   sim::PrinterEngine engine_{time_};
   Driver driver_{time_, engine_};
   Kind port_{kind, driver_};

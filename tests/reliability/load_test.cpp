@@ -84,7 +84,7 @@ TEST(ReliabilitySoak, AThousandGetsLeaveNoHandlesOrMemoryBehind) {
 // workers poll on a fake clock whose sleeps also yield.
 class ReliabilityQueuedWrites : public ::testing::Test {
  protected:
-  test::FakeTime time{true};
+  sim::FakeClock time{0, sim::FakeClock::PauseOnSleep};
   Clock& clock{time};
   sim::PrinterEngine engine{clock};
 

@@ -18,7 +18,6 @@
 namespace qx {
 namespace {
 
-using test::FakeTime;
 using test::SimVendorUsbDriver;
 using test::VendorDevice;
 
@@ -49,7 +48,7 @@ class UsbPortTest : public ::testing::Test {
  protected:
   explicit UsbPortTest(bool realPause = false) : time(realPause) {}
 
-  FakeTime time;
+  sim::FakeClock time;
   Clock& clock{time};
   sim::PrinterEngine engine{clock};
   SimVendorUsbDriver driver{time, engine};
@@ -85,7 +84,7 @@ TEST_F(UsbPortTest, DeviceNumbersAndTheTimeoutBlockAtOpen) {
   EXPECT_EQ(port.DeviceNumber, 0);
   EXPECT_EQ(Opens(driver.Log()), (std::vector<std::string>{"open \\\\.\\QXUSB000\\QX flags 0x0"}));
   EXPECT_EQ(port.Close(), 1);
-  EXPECT_GE(time.Now(), 100);  // the pause before closing
+  EXPECT_GE(time.NowMilliseconds(), 100);  // the pause before closing
 
   driver.ClearLog();
   PortSettings s = UsbSettings(7, 0);
@@ -209,11 +208,11 @@ TEST_F(UsbPortTest, SynchronousWrites) {
   // Failures other than the driver's time-out are retried every 10 ms.
   Change(0, [](VendorDevice& d) { d.FailWrites = 3; });
   driver.ClearLog();
-  auto start = time.Now();
+  auto start = time.NowMilliseconds();
   EXPECT_EQ(port.Write(0, "abc", 3, &written), 1);
   EXPECT_EQ(written, 3);
   EXPECT_EQ(Count(driver.Log(), "write 3"), 4);
-  EXPECT_EQ(time.Now() - start, 30);
+  EXPECT_EQ(time.NowMilliseconds() - start, 30);
 
   // ...until the write time-out, length x multiplier + constant, has passed.
   PortSettings s = UsbSettings(0, 0);
@@ -222,11 +221,11 @@ TEST_F(UsbPortTest, SynchronousWrites) {
   port.Configure(&s);
   Change(0, [](VendorDevice& d) { d.FailWrites = 1000000; });
   driver.ClearLog();
-  start = time.Now();
+  start = time.NowMilliseconds();
   written = -1;
   EXPECT_EQ(port.Write(0, "abc", 3, &written), 0);
   EXPECT_EQ(written, 0);
-  EXPECT_EQ(time.Now() - start, 500);
+  EXPECT_EQ(time.NowMilliseconds() - start, 500);
   EXPECT_EQ(Count(driver.Log(), "write 3"), 50);
 
   // A short write that succeeds is not retried.
@@ -263,11 +262,11 @@ TEST_F(UsbPortTest, AWriteEndingInTheDriversTimeoutTakesTheDriversCount) {
     d.SemTimeoutWrites = 1;
     d.SemTransferred = 2;
   });
-  const auto start = time.Now();
+  const auto start = time.NowMilliseconds();
   EXPECT_EQ(port.Write(0, "abcdef", 6, &written), 0);
   EXPECT_EQ(written, 2);
   EXPECT_EQ(complete, 0);
-  EXPECT_EQ(time.Now(), start);
+  EXPECT_EQ(time.NowMilliseconds(), start);
 }
 
 TEST_F(UsbPortTest, SynchronousReadsAreExactOrFail) {
@@ -416,10 +415,10 @@ TEST_F(UsbPortTest, HandshakeBypass) {
 
   // Held for good: the wait gives up after its bound.
   Change(0, [](VendorDevice& d) { d.HeldReads = -1; });
-  const auto start = time.Now();
+  const auto start = time.NowMilliseconds();
   EXPECT_EQ(port.SetHandshakeBypass(0), 0);
-  EXPECT_GE(time.Now() - start, TQXUSB::HandshakeReleaseLimitMs);
-  EXPECT_LT(time.Now() - start, TQXUSB::HandshakeReleaseLimitMs + 10);
+  EXPECT_GE(time.NowMilliseconds() - start, TQXUSB::HandshakeReleaseLimitMs);
+  EXPECT_LT(time.NowMilliseconds() - start, TQXUSB::HandshakeReleaseLimitMs + 10);
 }
 
 // Queued mode: real workers on a clock whose sleeps also pause a moment.
@@ -539,9 +538,9 @@ TEST_P(UsbPortStuckCallTest, CloseGivesUpOnACallTheDriverNeverAnswers) {
   ASSERT_TRUE(test::WaitUntil([&] { return driver.WaitingCalls() == 1; }));
   const int abandoned = AbandonedWorkers();
 
-  const std::int64_t start = time.Now();
+  const std::int64_t start = time.NowMilliseconds();
   EXPECT_EQ(stuck->Close(), 1);
-  const std::int64_t took = time.Now() - start;
+  const std::int64_t took = time.NowMilliseconds() - start;
   EXPECT_GE(took, TQueuedPort::WorkerStopLimitMs);
   EXPECT_LE(took, TQueuedPort::ClosePauseMs + TQueuedPort::WorkerStopLimitMs + 10);
   EXPECT_FALSE(stuck->HasWorkers());

@@ -16,7 +16,6 @@
 namespace qx {
 namespace {
 
-using test::FakeTime;
 using test::SimUsbPrintDriver;
 using test::UsbPrinter;
 
@@ -33,7 +32,7 @@ std::vector<std::string> Requests(const std::vector<std::string>& log) {
 
 class UsbPrinterTest : public ::testing::Test {
  protected:
-  FakeTime time;
+  sim::FakeClock time;
   Clock& clock{time};
   sim::PrinterEngine engine{clock};
   SimUsbPrintDriver driver{time, engine};
@@ -134,11 +133,11 @@ TEST_F(UsbPrinterTest, APendingReadIsBounded) {
   ASSERT_EQ(port.Open(), 1);
   char buffer[16];
   int got = -1;
-  const auto start = time.Now();
+  const auto start = time.NowMilliseconds();
   EXPECT_EQ(port.Read(buffer, 1, &got), 1);
   EXPECT_EQ(got, 0);
-  EXPECT_GE(time.Now() - start, QX_USBPrinterClass::PendingReadLimitMs);
-  EXPECT_LT(time.Now() - start, QX_USBPrinterClass::PendingReadLimitMs + 5);
+  EXPECT_GE(time.NowMilliseconds() - start, QX_USBPrinterClass::PendingReadLimitMs);
+  EXPECT_LT(time.NowMilliseconds() - start, QX_USBPrinterClass::PendingReadLimitMs + 5);
   EXPECT_EQ(Requests(driver.Log()), (std::vector<std::string>{"read 512", "cancel"}));
 
   // Data that come while the read waits complete it.
@@ -158,14 +157,14 @@ TEST_F(UsbPrinterTest, ARequestTheDriverKeepsAfterCancelIsGivenUp) {
   driver.Change(0, [](UsbPrinter& p) { p.KeepCancelled = true; });
   ASSERT_EQ(port.Open(), 1);
   const int abandoned = AbandonedRequests();
-  const auto start = time.Now();
+  const auto start = time.NowMilliseconds();
   {
     std::vector<char> buffer(1024);
     int got = -1;
     EXPECT_EQ(port.Read(buffer.data(), 1024, &got), 1);
     EXPECT_EQ(got, 0);
   }  // the caller's buffer is gone
-  EXPECT_LE(time.Now() - start, QX_USBPrinterClass::PendingReadLimitMs + CancelLimitMs + 5);
+  EXPECT_LE(time.NowMilliseconds() - start, QX_USBPrinterClass::PendingReadLimitMs + CancelLimitMs + 5);
   EXPECT_EQ(AbandonedRequests(), abandoned + 1);
   EXPECT_EQ(port.Close(), 1);
   // The driver ends it at last: it writes into memory the port gave up, not the caller's.
@@ -184,10 +183,10 @@ TEST_F(UsbPrinterTest, WritesAreBracketedByTheVendorRequests) {
   // A write that completes while it is polled.
   driver.Change(0, [](UsbPrinter& p) { p.WritePolls = 5; });
   driver.ClearLog();
-  const auto start = time.Now();
+  const auto start = time.NowMilliseconds();
   EXPECT_EQ(port.Write(0, "abcd", 4, &written), 1);
   EXPECT_EQ(written, 4);
-  EXPECT_EQ(time.Now() - start, 5);
+  EXPECT_EQ(time.NowMilliseconds() - start, 5);
 
   // The printer's count is what the caller gets.
   driver.Change(0, [](UsbPrinter& p) {
@@ -219,15 +218,15 @@ TEST_F(UsbPrinterTest, AStalledWriteIsToldResetAndTriedOnceMore) {
   driver.Change(0, [](UsbPrinter& p) { p.StallWrites = 2; });
   std::uint32_t count = 99;
   std::vector<std::int64_t> requestTimes;
-  const auto start = time.Now();
+  const auto start = time.NowMilliseconds();
   EXPECT_EQ(device.Write("hello", 5, count), 1);
   EXPECT_EQ(count, 0u);
   EXPECT_EQ(Requests(driver.Log()),
             (std::vector<std::string>{"set 11", "write 5", "set 20", "get 12", "set 21", "cancel", "write 5", "set 20",
                                       "get 12", "set 21", "cancel"}));
   // About two seconds for the first attempt, none for the second.
-  EXPECT_GT(time.Now() - start, 2000);
-  EXPECT_LT(time.Now() - start, 2010);
+  EXPECT_GT(time.NowMilliseconds() - start, 2000);
+  EXPECT_LT(time.NowMilliseconds() - start, 2010);
   EXPECT_EQ(engine.HostBytes(), "");
 
   // Through the port: nothing went out, so the write is not reported as done.
