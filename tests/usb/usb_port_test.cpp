@@ -46,7 +46,8 @@ int Count(const std::vector<std::string>& log, const std::string& line) {
 
 class UsbPortTest : public ::testing::Test {
  protected:
-  explicit UsbPortTest(bool realPause = false) : time(realPause) {}
+  explicit UsbPortTest(bool realPause = false)
+      : time(0, realPause ? sim::FakeClock::PauseOnSleep : sim::FakeClock::Instant) {}
 
   sim::FakeClock time;
   Clock& clock{time};
