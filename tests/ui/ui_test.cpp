@@ -293,6 +293,13 @@ class ExchangeTest : public ::testing::Test {
     EXPECT_EQ(uitest::ComboItem(app.Control(PortComboBoxId), 0), "COM7");
     EXPECT_EQ(SendMessageA(app.Control(PortComboBoxId), CB_GETCURSEL, 0, 0), 0);
   }
+  // Every exchange test ends with the Exit button, and the program with code 0.
+  void TearDown() override {
+    if (HasFatalFailure()) return;
+    DWORD code = 1234;
+    EXPECT_TRUE(app.Exit(code));
+    EXPECT_EQ(code, 0u);
+  }
 
   // Clicks a button and returns the message box it leads to, dismissed.
   uitest::MessageBoxSeen Press(int id, const std::string& shot, int limitMs = 20000) {
@@ -325,10 +332,6 @@ TEST_F(ExchangeTest, GetShowsTheModelAndPrintTestPrintsTheLine) {
   EXPECT_EQ(box.title, "Error");
   EXPECT_EQ(box.text, "Communication error.Can not recognize QX-K40VII.");
   EXPECT_EQ(uitest::Text(app.Control(Label2Id)), "QX-K40V");
-
-  DWORD code = 1234;
-  ASSERT_TRUE(app.Exit(code));
-  EXPECT_EQ(code, 0u);
 }
 
 // The operator picks another port in the list: the next exchange goes there.
@@ -349,10 +352,6 @@ TEST_F(ExchangeTest, TheSelectedPortIsTheOneUsed) {
   uitest::MessageBoxSeen box = Press(GetButtonId, "");
   EXPECT_EQ(box.text, "Getting information was successful.");
   EXPECT_EQ(uitest::Text(app.Control(Label2Id)), "QX-K40V");
-
-  DWORD code = 1234;
-  ASSERT_TRUE(app.Exit(code));
-  EXPECT_EQ(code, 0u);
 }
 
 // Real time: the restart wait of a model change over a COM port is 40 s.
@@ -390,10 +389,6 @@ TEST_F(ExchangeTest, SetDisablesEverythingRefusesToCloseAndConfirmsTheNewSetting
   EXPECT_EQ(uitest::Text(app.Control(Label2Id)), "QX-K40VI");
   EXPECT_TRUE(uitest::WaitFor([&] { return Enabled(app, AddButtonId) && Enabled(app, ExitButtonId); }, 5000));
   EXPECT_FALSE(app.Exited());
-
-  DWORD code = 1234;
-  ASSERT_TRUE(app.Exit(code));
-  EXPECT_EQ(code, 0u);
 }
 
 }  // namespace
