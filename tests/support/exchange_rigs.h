@@ -6,6 +6,7 @@
 // one fake time (the window's); the ones whose bytes cross real lines (sockets, ptys)
 // run the short polls in real time and let the long waits pass at once.
 
+#include <algorithm>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -17,9 +18,12 @@
 #include "app/real_time_host.h"
 #include "net/net_test_support.h"
 #include "platform/time.h"
+#include "port/placeholder_port.h"
 #include "port/port_table.h"
 #include "port/service/service_port.h"
 #include "port/standard_ports.h"
+#include "port/usb/usb_port.h"
+#include "port/usb/usb_printer.h"
 #include "service/test_service_library.h"
 #include "sim/engine/clock.h"
 #include "sim/engine/printer_engine.h"
@@ -27,7 +31,6 @@
 #include "sim/transport/simulated_printer.h"
 #include "support/memory_port.h"
 #include "usb/simulated_usb.h"
-#include "usb/usb_exchange_support.h"
 #ifdef _WIN32
 #include "serial/pty_bridge.h"
 #endif
@@ -107,12 +110,27 @@ class UsbRig final : public ExchangeRig {
   }
   int Item() const { return item_; }
 
+  // The window's fake clock is the drivers' and the printer's time.
+  class HostTime final : public Clock {
+   public:
+    explicit HostTime(FakeHost& host) : host_(host) {}
+    std::int64_t NowMilliseconds() const override { return host_.now; }
+    void SleepMilliseconds(int ms) override { host_.now += std::max(ms, 0); }
+
+   private:
+    FakeHost& host_;
+  };
+
   FakeHost host;
   HostTime time{host};
   sim::PrinterEngine engine{time};
   SimVendorUsbDriver vendor{time, engine};
   SimUsbPrintDriver printer{time, engine};
-  PortTable table{SimulatedUsbPorts(vendor, &printer)};
+  PortTable table{[this](int kind) -> std::unique_ptr<TQXCCC> {
+    if (kind == KindVendorUsb) return std::make_unique<TQXUSB>(kind, vendor);
+    if (kind == KindUsbPrinter) return std::make_unique<TQXUSBPRN>(kind, printer);
+    return std::make_unique<TPlaceholderPort>(kind, kind);
+  }};
 
  private:
   int item_;
