@@ -43,12 +43,9 @@ if(NOT WIN32)
   return()
 endif()
 
+# The two programs of the Windows package; the window program is named in
+# src/app/CMakeLists.txt.
 set(QX_PACKAGE_FILES "version=${PROJECT_VERSION}\n")
-if(TARGET qxmodel)
-  string(APPEND QX_PACKAGE_FILES "qxmodel_target=qxmodel\nqxmodel=$<TARGET_FILE:qxmodel>\n")
-endif()
-# The window program, named in src/app/CMakeLists.txt, once it is part of the build.
-if(QX_EXECUTABLE_NAME AND TARGET ${QX_EXECUTABLE_NAME})
-  string(APPEND QX_PACKAGE_FILES "gui_target=${QX_EXECUTABLE_NAME}\ngui=$<TARGET_FILE:${QX_EXECUTABLE_NAME}>\n")
-endif()
+string(APPEND QX_PACKAGE_FILES "qxmodel_target=qxmodel\nqxmodel=$<TARGET_FILE:qxmodel>\n")
+string(APPEND QX_PACKAGE_FILES "gui_target=${QX_EXECUTABLE_NAME}\ngui=$<TARGET_FILE:${QX_EXECUTABLE_NAME}>\n")
 file(GENERATE OUTPUT ${CMAKE_BINARY_DIR}/package-files.txt CONTENT "${QX_PACKAGE_FILES}")

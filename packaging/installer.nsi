@@ -1,6 +1,6 @@
 ; The Windows installer of the QX-K40VII Setting Utility, built by scripts/package:
 ;   makensis -DVERSION=1.0.0 -DSTAGE=<folder with the files> -DOUTFILE=<setup.exe>
-;            [-DGUI_EXE=<the utility's exe name>] packaging/installer.nsi
+;            -DGUI_EXE=<the utility's exe name> packaging/installer.nsi
 ; The version comes from project(VERSION ...) in CMakeLists.txt, through the build.
 
 Unicode true
@@ -44,11 +44,9 @@ Section "Install"
   File "${STAGE}/qxmodel.exe"
   File "${STAGE}/README.md"
   File "${STAGE}/LICENSE"
-!ifdef GUI_EXE
   File "${STAGE}/${GUI_EXE}"
   CreateDirectory "$SMPROGRAMS\${PRODUCT}"
   CreateShortcut "$SMPROGRAMS\${PRODUCT}\${PRODUCT}.lnk" "$INSTDIR\${GUI_EXE}"
-!endif
   WriteUninstaller "$INSTDIR\uninstall.exe"
   WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayName" "${PRODUCT}"
   WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayVersion" "${VERSION}"
@@ -62,11 +60,9 @@ Section "Uninstall"
   Delete "$INSTDIR\qxmodel.exe"
   Delete "$INSTDIR\README.md"
   Delete "$INSTDIR\LICENSE"
-!ifdef GUI_EXE
   Delete "$INSTDIR\${GUI_EXE}"
   Delete "$SMPROGRAMS\${PRODUCT}\${PRODUCT}.lnk"
   RMDir "$SMPROGRAMS\${PRODUCT}"
-!endif
   Delete "$INSTDIR\uninstall.exe"
   RMDir "$INSTDIR"
   DeleteRegKey HKLM "${UNINSTALL_KEY}"

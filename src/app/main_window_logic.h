@@ -92,7 +92,7 @@ class MainWindowLogic {
   int progress_ = 0;
   // Set while a ReceiveReply runs; a nested one returns ReplyNone at once.
   bool receiveBusy_ = false;
-  // PortCreate calls not yet undone, and whether the library is up.
+  // Create calls not yet undone, and whether the library is up.
   int createCalls_ = 0;
   bool libraryUp_ = false;
 };

@@ -10,8 +10,8 @@ class PortTable;
 using ModuleInstance = void*;
 
 // The two hidden windows through which device removals and socket events reach the
-// port library. Created by PortLibraryInit, destroyed by PortLibraryShutdown. Off
-// Windows there are none.
+// port library. Created by the port table's LibraryInit, destroyed by its
+// LibraryShutdown. Off Windows there are none.
 class NotificationWindows {
  public:
   virtual ~NotificationWindows() = default;

@@ -16,7 +16,7 @@ enum PortKind : int {
 };
 inline constexpr int PortKindCount = 6;
 
-// The settings record handed to PortConfigure. Its layout is fixed: fifteen 32-bit
+// The settings record handed to the port table's Configure. Its layout is fixed: fifteen 32-bit
 // fields and a 4-byte IPv4 address, 64 bytes; the four time-outs are in the order of
 // COMMTIMEOUTS after its first member.
 struct PortSettings {

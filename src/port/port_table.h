@@ -9,12 +9,15 @@
 
 namespace qx {
 
-// The table of port objects addressed by kind code, with its flat function interface.
-// Used only from the user-interface thread, so it has no lock.
+// The table of port objects addressed by kind code. Its member functions are the flat
+// table interface (LibraryInit, Create, Open, ... with the index as the port kind); the
+// window reaches its ports only through them, on the program's one table, and qxmodel
+// through a table of its own per exchange, so that exchanges on several ports run side
+// by side. Used only from one thread at a time, so it has no lock.
 class PortTable {
  public:
   static constexpr int Size = 256;
-  // At most this many PortCreate calls may be outstanding.
+  // At most this many Create calls may be outstanding.
   static constexpr int MaxOutstanding = 6;
 
   using PortFactory = std::function<std::unique_ptr<TQXCCC>(int kind)>;
@@ -39,7 +42,7 @@ class PortTable {
   TQXCCC* At(int index) const;
   int CreateCount() const { return createCount_; }
   ModuleInstance Instance() const { return instance_; }
-  // Null before PortLibraryInit, after PortLibraryShutdown, and off Windows.
+  // Null before LibraryInit, after LibraryShutdown, and off Windows.
   NotificationWindows* Windows() const { return windows_.get(); }
 
  private:
@@ -54,16 +57,5 @@ class PortTable {
 // The program's one port table, holding the standard port kinds (process-wide by
 // design: the notification windows and the network kind find their ports through it).
 PortTable& ProcessPortTable();
-
-// The flat interface over the program's table. -1 always means "no such port".
-void PortLibraryInit(ModuleInstance instance);
-void PortLibraryShutdown();
-int PortCreate(int type);
-int PortDestroy(int index);
-int PortOpen(int index);
-int PortWrite(int index, int tag, const void* data, int length, int* written);
-int PortRead(int index, void* buffer, int length, int* got);
-int PortClose(int index);
-int PortConfigure(int index, const PortSettings* settings);
 
 }  // namespace qx

@@ -58,20 +58,4 @@ PortTable& ProcessPortTable() {
   return table;
 }
 
-void PortLibraryInit(ModuleInstance instance) { ProcessPortTable().LibraryInit(instance); }
-void PortLibraryShutdown() { ProcessPortTable().LibraryShutdown(); }
-int PortCreate(int type) { return ProcessPortTable().Create(type); }
-int PortDestroy(int index) { return ProcessPortTable().Destroy(index); }
-int PortOpen(int index) { return ProcessPortTable().Open(index); }
-int PortWrite(int index, int tag, const void* data, int length, int* written) {
-  return ProcessPortTable().Write(index, tag, data, length, written);
-}
-int PortRead(int index, void* buffer, int length, int* got) {
-  return ProcessPortTable().Read(index, buffer, length, got);
-}
-int PortClose(int index) { return ProcessPortTable().Close(index); }
-int PortConfigure(int index, const PortSettings* settings) {
-  return ProcessPortTable().Configure(index, settings);
-}
-
 }  // namespace qx

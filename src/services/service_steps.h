@@ -4,7 +4,7 @@
 // port services before the port table is set up, start them again after it is gone.
 //
 //   construction, before the port table is set up:   StopServicesAtStart();
-//   destruction, after PortLibraryShutdown:          StartServicesAtExit();
+//   destruction, after LibraryShutdown:              StartServicesAtExit();
 //
 // The main window ignores what happened; qxmodel reports it (Problems, Stopped).
 // A second thread (qxmodel's interrupt) may call CancelStopping and then

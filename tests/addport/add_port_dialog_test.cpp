@@ -19,8 +19,8 @@
 #include "app/fake_host.h"
 #include "dialog_driver.h"
 #include "fake_net_printer_search.h"
+#include "support/root_devices.h"
 #include "support/screenshot.h"
-#include "usb/root_devices.h"
 
 namespace qx {
 namespace {

@@ -9,7 +9,7 @@
 
 #include "fake_host.h"
 #include "port/placeholder_port.h"
-#include "services/fake_service_system.h"
+#include "support/fake_service_system.h"
 
 namespace qx {
 namespace {

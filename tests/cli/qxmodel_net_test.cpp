@@ -7,7 +7,7 @@
 #include <sstream>
 
 #include "cli/program_run_fixture.h"
-#include "support/memory_port.h"
+#include "support/wait_until.h"
 
 namespace qx::cli {
 namespace {

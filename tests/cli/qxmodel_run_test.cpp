@@ -18,7 +18,7 @@
 #include "cli/cli_args.h"
 #include "cli/interrupts.h"
 #include "cli/qxmodel.h"
-#include "services/fake_service_system.h"
+#include "support/fake_service_system.h"
 #include "sim/engine/printer_engine.h"
 #include "sim/transport/real_clock.h"
 #include "support/sim_port.h"

@@ -11,7 +11,7 @@
 
 #include "cli/program_run_fixture.h"
 #include "port/serial/tty_port_posix.h"
-#include "support/memory_port.h"
+#include "support/wait_until.h"
 
 namespace qx::cli {
 namespace {

@@ -17,7 +17,7 @@
 #include "sim/engine/clock.h"
 #include "sim/engine/printer_engine.h"
 #include "sim/transport/simulated_printer.h"
-#include "support/memory_port.h"
+#include "support/wait_until.h"
 
 namespace qx {
 namespace {

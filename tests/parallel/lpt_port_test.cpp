@@ -10,7 +10,7 @@
 #include "port/device/pending_io.h"
 #include "port/parallel/lpt_port.h"
 #include "pty_peer.h"
-#include "support/memory_port.h"
+#include "support/wait_until.h"
 
 namespace qx {
 namespace {

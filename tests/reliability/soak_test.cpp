@@ -40,9 +40,9 @@
 #include "port/usb/usb_printer.h"
 #include "process_resources.h"
 #include "sim/transport/simulated_printer.h"
-#include "support/memory_port.h"
+#include "support/wait_until.h"
 #include "support/paced_clock.h"
-#include "usb/simulated_usb.h"
+#include "sim/usb/simulated_usb.h"
 
 namespace qx {
 namespace {

@@ -12,7 +12,7 @@
 #include "port/serial/com_port.h"
 #include "port/standard_ports.h"
 #include "pty_peer.h"
-#include "support/memory_port.h"
+#include "support/wait_until.h"
 
 namespace qx {
 namespace {

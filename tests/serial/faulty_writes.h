@@ -17,7 +17,7 @@
 #include "port/device/pending_io.h"
 #include "port/queued_port.h"
 #include "pty_peer.h"
-#include "support/memory_port.h"
+#include "support/wait_until.h"
 
 namespace qx::test {
 

@@ -17,7 +17,7 @@
 #include <vector>
 
 #include "sim/program/options.h"
-#include "support/memory_port.h"
+#include "support/wait_until.h"
 #include "wire_client.h"
 
 extern char** environ;

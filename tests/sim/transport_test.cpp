@@ -9,7 +9,7 @@
 #include <unistd.h>
 #endif
 
-#include "support/memory_port.h"
+#include "support/wait_until.h"
 #include "wire_client.h"
 
 namespace qx::sim {

@@ -24,13 +24,13 @@
 #include "port/standard_ports.h"
 #include "port/usb/usb_port.h"
 #include "port/usb/usb_printer.h"
-#include "service/test_service_library.h"
 #include "sim/engine/clock.h"
 #include "sim/engine/printer_engine.h"
+#include "sim/port_service/stand_in_library.h"
 #include "sim/transport/real_clock.h"
 #include "sim/transport/simulated_printer.h"
-#include "support/memory_port.h"
-#include "usb/simulated_usb.h"
+#include "sim/usb/simulated_usb.h"
+#include "support/wait_until.h"
 #ifdef _WIN32
 #include "serial/pty_bridge.h"
 #endif

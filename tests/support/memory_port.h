@@ -16,6 +16,7 @@
 #include "platform/time.h"
 #include "port/queued_port.h"
 #include "sim/engine/clock.h"
+#include "support/wait_until.h"
 
 namespace qx::test {
 
@@ -179,16 +180,5 @@ class TMemoryPort final : public TQueuedPort {
   // Close does not pause here.
   sim::FakeClock clock_;
 };
-
-// Polls `condition` until it holds or `limit` passes; tests use it instead of sleeps.
-template <class Condition>
-bool WaitUntil(Condition condition, std::chrono::milliseconds limit = std::chrono::seconds(10)) {
-  const auto end = std::chrono::steady_clock::now() + limit;
-  while (!condition()) {
-    if (std::chrono::steady_clock::now() >= end) return false;
-    SleepMilliseconds(1);
-  }
-  return true;
-}
 
 }  // namespace qx::test

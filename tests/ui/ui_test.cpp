@@ -20,12 +20,12 @@
 #include "app/main_window_ids.h"
 #include "services/service_state.h"
 #include "serial/pty_bridge.h"
-#include "services/wine_service_support.h"
+#include "support/wine_service_support.h"
 #include "port/device/device_calls.h"
 #include "sim/engine/printer_engine.h"
 #include "sim/transport/real_clock.h"
 #include "ui_driver.h"
-#include "usb/root_devices.h"
+#include "support/root_devices.h"
 
 namespace qx {
 namespace {

@@ -16,7 +16,7 @@
 #include "port/device/device_calls.h"
 #include "port/usb/usb_port.h"
 #include "port/usb/usb_printer.h"
-#include "usb/root_devices.h"
+#include "support/root_devices.h"
 
 namespace qx {
 namespace {

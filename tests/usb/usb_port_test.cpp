@@ -13,7 +13,7 @@
 
 #include "port/port_table.h"
 #include "support/memory_port.h"
-#include "usb/simulated_usb.h"
+#include "sim/usb/simulated_usb.h"
 
 namespace qx {
 namespace {

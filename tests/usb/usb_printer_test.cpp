@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "port/device/pending_io.h"
-#include "usb/simulated_usb.h"
+#include "sim/usb/simulated_usb.h"
 
 namespace qx {
 namespace {

@@ -7,7 +7,7 @@
 
 #include "services/service_control.h"
 #include "services/service_state.h"
-#include "services/wine_service_support.h"
+#include "support/wine_service_support.h"
 
 namespace qx {
 namespace {

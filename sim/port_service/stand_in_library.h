@@ -1,6 +1,6 @@
 #pragma once
 
-// Reaching the test stand-in for the service's client library (zemak_test_control.h)
+// Reaching the test stand-in for the service's client library (zemak_stand_in_control.h)
 // from a test: its controls, the port's view of it (ServiceLibrary), and a backend that
 // serves its ports from the simulated printer's engine.
 //
@@ -19,7 +19,7 @@
 
 #include "port/service/service_library.h"
 #include "sim/engine/printer_engine.h"
-#include "zemak_test_control.h"
+#include "sim/port_service/zemak_stand_in_control.h"
 
 #ifdef _WIN32
 #include "port/service/service_library_win32.h"

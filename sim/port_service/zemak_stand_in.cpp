@@ -1,4 +1,4 @@
-// The test stand-in for the service's client library (see zemak_test_control.h).
+// The test stand-in for the service's client library (see zemak_stand_in_control.h).
 
 #include <atomic>
 #include <cstdarg>
@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "port/service/port_service_api.h"
-#include "zemak_test_control.h"
+#include "sim/port_service/zemak_stand_in_control.h"
 
 extern "C" {
 ZEMAK_TEST_EXPORT int Open(const SvcChar* url, SvcHandle* handle);

@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "services/fake_service_system.h"
+#include "support/fake_service_system.h"
 #include "services/service_state.h"
 
 namespace qx {

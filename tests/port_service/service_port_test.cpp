@@ -16,8 +16,8 @@
 
 #include "sim/engine/clock.h"
 #include "sim/engine/printer_engine.h"
-#include "support/memory_port.h"
-#include "test_service_library.h"
+#include "support/wait_until.h"
+#include "sim/port_service/stand_in_library.h"
 
 namespace qx {
 namespace {

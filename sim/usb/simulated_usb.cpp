@@ -1,4 +1,4 @@
-#include "usb/simulated_usb.h"
+#include "sim/usb/simulated_usb.h"
 
 #include <algorithm>
 #include <chrono>
