@@ -9,7 +9,7 @@
 #include <thread>
 #include <vector>
 
-#include "app/fake_host.h"
+#include "support/fake_host.h"
 #include "app/main_window_logic.h"
 #include "platform/sockets.h"
 #include "platform/time.h"

@@ -16,7 +16,7 @@
 #include "addport/add_port_command.h"
 #include "addport/add_port_dialog.h"
 #include "app/main_window_logic.h"
-#include "app/fake_host.h"
+#include "support/fake_host.h"
 #include "dialog_driver.h"
 #include "fake_net_printer_search.h"
 #include "support/root_devices.h"

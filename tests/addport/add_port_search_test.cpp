@@ -12,7 +12,7 @@
 #include <sstream>
 
 #include "addport/add_port_command.h"
-#include "app/fake_host.h"
+#include "support/fake_host.h"
 #include "app/main_window_logic.h"
 #include "dialog_driver.h"
 

@@ -9,7 +9,7 @@
 #include <array>
 #include <string>
 
-#include "fake_host.h"
+#include "support/fake_host.h"
 #include "sim/engine/printer_engine.h"
 #include "support/sim_port.h"
 

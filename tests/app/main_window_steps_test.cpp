@@ -7,7 +7,7 @@
 
 #include <stdexcept>
 
-#include "fake_host.h"
+#include "support/fake_host.h"
 #include "port/placeholder_port.h"
 #include "support/fake_service_system.h"
 

@@ -7,7 +7,7 @@
 
 #include <windows.h>
 
-#include "app/fake_host.h"
+#include "support/fake_host.h"
 #include "app/main_window_logic.h"
 #include "port/placeholder_port.h"
 #include "port/service/service_port.h"

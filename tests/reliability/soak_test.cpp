@@ -31,7 +31,7 @@
 #include <string>
 #include <vector>
 
-#include "app/fake_host.h"
+#include "support/fake_host.h"
 #include "app/main_window_logic.h"
 #include "net/net_test_support.h"
 #include "port/net/net_port.h"

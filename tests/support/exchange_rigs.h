@@ -13,9 +13,9 @@
 #include <optional>
 #include <string>
 
-#include "app/fake_host.h"
+#include "support/fake_host.h"
 #include "app/main_window_logic.h"
-#include "app/real_time_host.h"
+#include "support/real_time_host.h"
 #include "net/net_test_support.h"
 #include "platform/time.h"
 #include "port/placeholder_port.h"

@@ -6,7 +6,7 @@
 
 #include <string>
 
-#include "app/fake_host.h"
+#include "support/fake_host.h"
 #include "platform/time.h"
 
 namespace qx::test {
