@@ -33,7 +33,9 @@ constexpr std::uint32_t ErrorInvalidFunction = 1;
 
 void FakeTime::SleepMilliseconds(int ms) {
   if (ms > 0) now_ += ms;
-  if (realPause_) std::this_thread::sleep_for(std::chrono::microseconds(200));
+  // A whole millisecond: shorter sleeps return at once under Wine, and a worker that
+  // was told to stop would then seem stuck to a bound counted on this clock.
+  if (realPause_) std::this_thread::sleep_for(std::chrono::milliseconds(1));
 }
 
 // --- Shared -------------------------------------------------------------------------
@@ -163,12 +165,12 @@ void SimVendorUsbDriver::Change(int number, const std::function<void(VendorDevic
     std::lock_guard lock(lock_);
     change(devices_.at(number));
   }
-  readsReleased_.notify_all();
+  callsReleased_.notify_all();
 }
 
-int SimVendorUsbDriver::WaitingReads() const {
+int SimVendorUsbDriver::WaitingCalls() const {
   std::lock_guard lock(lock_);
-  return waitingReads_;
+  return waitingCalls_;
 }
 
 bool SimVendorUsbDriver::FindDeviceInterfacePath(const Guid& interfaceClass, std::uint32_t index, std::string& path) {
@@ -248,9 +250,9 @@ std::uint32_t SimVendorUsbDriver::ReadFile(DeviceHandle device, void* buffer, st
   if (!d) return error;
   d->ReadSizes.push_back(size);
   if (d->NeverAnswerReads) {
-    ++waitingReads_;
-    readsReleased_.wait(lock, [&] { return !d->NeverAnswerReads; });
-    --waitingReads_;
+    ++waitingCalls_;
+    callsReleased_.wait(lock, [&] { return !d->NeverAnswerReads; });
+    --waitingCalls_;
     count = static_cast<std::uint32_t>(std::min<std::size_t>(d->LateAnswer.size(), size));
     std::memcpy(buffer, d->LateAnswer.data(), count);
     return win::DeviceOk;
@@ -263,7 +265,7 @@ std::uint32_t SimVendorUsbDriver::ReadFile(DeviceHandle device, void* buffer, st
 
 std::uint32_t SimVendorUsbDriver::WriteFile(DeviceHandle device, const void* data, std::uint32_t size,
                                             std::uint32_t& count, DeviceOverlapped* overlapped) {
-  std::lock_guard lock(lock_);
+  std::unique_lock lock(lock_);
   count = 0;
   if (overlapped) Bad("overlapped write on a plain handle");
   std::uint32_t error = 0;
@@ -273,6 +275,11 @@ std::uint32_t SimVendorUsbDriver::WriteFile(DeviceHandle device, const void* dat
   Note("write " + std::to_string(size));
   ++d->WritesOn[object->Channel];
   const char* bytes = static_cast<const char*>(data);
+  if (d->NeverAnswerWrites) {
+    ++waitingCalls_;
+    callsReleased_.wait(lock, [&] { return !d->NeverAnswerWrites; });
+    --waitingCalls_;
+  }
   if (d->SemTimeoutWrites > 0) {
     --d->SemTimeoutWrites;
     const std::uint32_t taken = std::min(d->SemTransferred, size);

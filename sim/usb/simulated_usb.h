@@ -116,6 +116,9 @@ struct VendorDevice {
   std::uint32_t FailError = win::ErrorGenFailure;
   std::uint32_t FailTransferred = 0;
   std::uint32_t MaxPerWrite = 0;
+  // Writes wait in the driver, without an answer, until this is switched off; then
+  // they take the whole piece.
+  bool NeverAnswerWrites = false;
   // Reads wait in the driver, without an answer, until this is switched off (by
   // Change; closing the handle does not end them); then they end with LateAnswer.
   bool NeverAnswerReads = false;
@@ -147,8 +150,8 @@ class SimVendorUsbDriver final : public SimulatedDriver {
   void AddDevice(int number);
   // Changes a device under the driver's lock.
   void Change(int number, const std::function<void(VendorDevice&)>& change);
-  // Reads waiting in the driver now (NeverAnswerReads).
-  int WaitingReads() const;
+  // Reads and writes waiting in the driver now (NeverAnswerReads, NeverAnswerWrites).
+  int WaitingCalls() const;
   // Reads a device's state under the lock.
   template <class T>
   T Get(int number, const std::function<T(const VendorDevice&)>& get) const {
@@ -175,8 +178,8 @@ class SimVendorUsbDriver final : public SimulatedDriver {
 
   sim::PrinterEngine& engine_;
   std::map<int, VendorDevice> devices_;
-  std::condition_variable readsReleased_;
-  int waitingReads_ = 0;
+  std::condition_variable callsReleased_;
+  int waitingCalls_ = 0;
   std::vector<int> interfaceOrder_;
 };
 

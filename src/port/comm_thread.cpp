@@ -154,34 +154,43 @@ bool TCommThread::HonourSuspend() {
   return WaitForWake(lock);
 }
 
-TSendThread::TSendThread(TQueuedPort& owner) : TCommThread(owner), Port(owner) {}
+TSendThread::TSendThread(TQueuedPort& owner)
+    : TCommThread(owner), Port(owner), staging_(std::make_unique<char[]>(MaxOutputBlockSize)) {}
 
 bool TSendThread::WaitForData() {
   for (;;) {
-    {
-      std::lock_guard lock(Port.Send.Lock);
-      if (Port.Send.Queue.ChunkCount() != 0) return !Stopping();
+    int chunks = 0;
+    if (!WithOwner([&] {
+          std::lock_guard lock(Port.Send.Lock);
+          chunks = Port.Send.Queue.ChunkCount();
+        })) {
+      return false;
     }
+    if (chunks != 0) return !Stopping();
     if (Stopping()) return false;
     if (!Park()) return false;
   }
 }
 
 void TSendThread::Execute() {
-  char* const staging = Port.StagingBuffer();
+  // A worker that may be given up at a stop reaches its port only through WithOwner,
+  // and hands the device only its own staging buffer.
+  char* const staging = staging_.get();
   for (;;) {
     if (!HonourSuspend()) return;
     if (!WaitForData()) return;
 
     int block = 0;
     int got = 0;
-    {
-      std::lock_guard lock(Port.Send.Lock);
-      block = std::clamp(Port.GetOutputBlockSize(), 1, MaxOutputBlockSize);
-      got = Port.Send.Queue.Take(staging, block);
-      // An abandon request belongs to the block that was in progress when it was
-      // made; a stale one must not drop data queued after it.
-      AbandonBlock = 0;
+    if (!WithOwner([&] {
+          std::lock_guard lock(Port.Send.Lock);
+          block = std::clamp(Port.GetOutputBlockSize(), 1, MaxOutputBlockSize);
+          got = Port.Send.Queue.Take(staging, block);
+          // An abandon request belongs to the block that was in progress when it was
+          // made; a stale one must not drop data queued after it.
+          AbandonBlock = 0;
+        })) {
+      return;
     }
     if (got == 0) continue;
 
@@ -196,19 +205,21 @@ void TSendThread::Execute() {
       if (!WritePiece(staging + done, piece, taken)) return;
       taken = std::clamp(taken, 0, piece);
       done += taken;
-      if (taken == piece) {
-        Owner.NotifyWriteProgress(0, done, 1);
-      } else {
-        Owner.NotifyWriteProgress(0, done, 0);
+      if (!WithOwner([&] { Owner.NotifyWriteProgress(0, done, taken == piece ? 1 : 0); })) return;
+      if (taken != piece) {
         if (Stopping()) return;
         if (PauseAfterShortPiece()) SleepMilliseconds(1);
         if (Stopping()) return;
       }
     }
 
-    std::lock_guard lock(Port.Send.Lock);
-    Port.Send.Queue.ResetLastTaken();
-    AbandonBlock = 0;
+    if (!WithOwner([&] {
+          std::lock_guard lock(Port.Send.Lock);
+          Port.Send.Queue.ResetLastTaken();
+          AbandonBlock = 0;
+        })) {
+      return;
+    }
   }
 }
 

@@ -115,8 +115,9 @@ class FailureRun {
 };
 
 // The send-worker loop that every queued kind shares: it takes one block at a time
-// from the owner's send queue into the staging buffer (under the send lock) and hands
-// it to the device piece by piece through the kind's write step, without the lock.
+// from the owner's send queue into its own staging buffer (under the send lock) and
+// hands it to the device piece by piece through the kind's write step, without the
+// lock. It reaches the port only through WithOwner, so that a stop may give it up.
 class TSendThread : public TCommThread {
  public:
   explicit TSendThread(TQueuedPort& owner);
@@ -135,6 +136,9 @@ class TSendThread : public TCommThread {
  private:
   // Waits until the send queue holds a chunk; false when a stop was requested.
   bool WaitForData();
+
+  // Holds the largest output block; outlives the port when the worker is given up.
+  std::unique_ptr<char[]> staging_;
 };
 
 // The receive-worker loop of the kinds that read into a receive queue: read one

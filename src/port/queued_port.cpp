@@ -1,5 +1,7 @@
 #include "port/queued_port.h"
 
+#include <cstdint>
+
 #include "platform/time.h"
 
 namespace qx {
@@ -7,8 +9,7 @@ namespace qx {
 TQueuedPort::TQueuedPort(int portId, int kind, int outputBlockSize, int inputBlockSize)
     : TQXCCC(portId, kind),
       outputBlockSize_(outputBlockSize),
-      inputBlockSize_(inputBlockSize),
-      staging_(std::make_unique<char[]>(MaxOutputBlockSize)) {}
+      inputBlockSize_(inputBlockSize) {}
 
 int TQueuedPort::Open() {
   if (IsOpen()) return 1;
@@ -170,18 +171,25 @@ void TQueuedPort::StopWorkers() {
   if (RecvWorker) {
     RecvWorker->RequestStop();
     WakeReceiveWorker();
-    if (!ReceiveWorkerMayBeGivenUp()) {
-      RecvWorker->WaitFor();
-    } else if (!RecvWorker->WaitFor(KindClock(), WorkerStopLimitMs)) {
-      // Held in a device call that never returns: Close must not wait for it.
-      AbandonWorker(std::move(RecvWorker));
-    }
   }
   if (SendWorker) {
     SendWorker->RequestStop();
     SendWorker->Resume();
-    SendWorker->WaitFor();
   }
+  // One bound for both: a worker asked to stop that long ago is held in a device call
+  // that never returns, and Close must not wait for it.
+  Clock& clock = KindClock();
+  const std::int64_t start = clock.NowMilliseconds();
+  auto join = [&](auto& worker) {
+    if (!worker) return;
+    if (!WorkersMayBeGivenUp()) return worker->WaitFor();
+    // Modulo 2^32, so that a clock of 32-bit ticks may wrap.
+    const auto spent = static_cast<std::uint32_t>(clock.NowMilliseconds() - start);
+    const int left = spent >= static_cast<std::uint32_t>(WorkerStopLimitMs) ? 0 : WorkerStopLimitMs - static_cast<int>(spent);
+    if (!worker->WaitFor(clock, left)) AbandonWorker(std::move(worker));
+  };
+  join(RecvWorker);
+  join(SendWorker);
   RecvWorker.reset();
   SendWorker.reset();
   // Only now: until the joins a worker may still have appended what a read brought.

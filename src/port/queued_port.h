@@ -57,12 +57,9 @@ class TQueuedPort : public TQXCCC {
   int SyncMode = 0;
   PortQueue Send;
   PortQueue Receive;
-  // Used only by the send worker; holds the largest output block.
-  char* StagingBuffer() { return staging_.get(); }
-
   // The pause at the start of Close, on the kind's clock.
   static constexpr int ClosePauseMs = 100;
-  // How long Close waits for a receive worker that may be given up.
+  // How long Close waits for the workers of a kind that may give them up.
   static constexpr int WorkerStopLimitMs = 2000;
 
  protected:
@@ -78,9 +75,10 @@ class TQueuedPort : public TQXCCC {
   virtual void AfterOpen() {}
   // The kind's clock, for the pause of Close and the bound on a worker's stop.
   virtual Clock& KindClock() { return SystemClock(); }
-  // Whether the kind's receive worker reaches the port only through WithOwner, so
-  // that a stop may give up on it when its device call never returns.
-  virtual bool ReceiveWorkerMayBeGivenUp() const { return false; }
+  // Whether the kind's workers reach the port only through WithOwner and hand the
+  // device only their own buffers, so that a stop may give up on a worker whose
+  // device call never returns.
+  virtual bool WorkersMayBeGivenUp() const { return false; }
   // The kind's pre-close steps, after the pause and before the workers stop.
   virtual void BeforeStop() {}
   // Releases the device; also called by Close on a port that is not open, so that a
@@ -110,15 +108,15 @@ class TQueuedPort : public TQXCCC {
   int TakeInput(void* buffer, int length, int* got);
   // Sets the send cap and starts each worker (created parked, then resumed).
   void StartWorkers(std::unique_ptr<TSendThread> send, std::unique_ptr<TCommThread> receive);
-  // Receive worker first (woken by WakeReceiveWorker), then the send worker; both are
-  // joined before their records go (or, for a receive worker the kind lets go, given
-  // up after WorkerStopLimitMs), and only then are both queues emptied.
+  // Asks both workers to stop (the receive worker woken by WakeReceiveWorker), then
+  // joins them before their records go (or, for a kind that lets them go, gives up
+  // on those still running WorkerStopLimitMs after the request), and only then
+  // empties both queues.
   void StopWorkers();
 
   bool openSync_ = true;
   int outputBlockSize_;
   int inputBlockSize_;
-  std::unique_ptr<char[]> staging_;
 };
 
 }  // namespace qx

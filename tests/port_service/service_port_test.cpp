@@ -201,19 +201,6 @@ TEST_F(ServicePortTest, OpenTwiceCallsTheLibraryOnce) {
   EXPECT_EQ(Zemak().OpenConnections(), 1u);
 }
 
-TEST_F(ServicePortTest, ReadOnAnEmptyQueue) {
-  char buffer[16];
-  int got = -1;
-  EXPECT_EQ(port->Read(buffer, sizeof buffer, &got), 1);
-  EXPECT_EQ(got, 0);
-  ASSERT_EQ(port->Open(), 1);
-  got = -1;
-  EXPECT_EQ(port->Read(buffer, sizeof buffer, &got), 1);
-  EXPECT_EQ(got, 0);
-  EXPECT_EQ(port->Read(buffer, 0, &got), 0);
-  EXPECT_EQ(got, 0);
-}
-
 TEST_F(ServicePortTest, RefusedLockOrOpenLeavesNoConnection) {
   Zemak().SetFaults(ZEMAK_TEST_REFUSE_LOCK);
   EXPECT_EQ(port->Open(), 0);
@@ -269,8 +256,6 @@ TEST_F(ServicePortTest, WriteTimeOutAndCounts) {
   Zemak().SetFaults(ZEMAK_TEST_FAIL_SEND);
   EXPECT_EQ(port->Write(0, "hello", 5, &written), 0);
   EXPECT_EQ(written, 2);
-  EXPECT_EQ(port->Write(0, "hello", 0, &written), 0);
-  EXPECT_EQ(written, 0);
 }
 
 TEST_F(ServicePortTest, ReceivedDataComeThroughTheCallback) {

@@ -114,13 +114,10 @@ TEST_F(UsbPrinterTest, ReadsFetchWholeUnitsAndKeepTheSurplus) {
   EXPECT_EQ(got, 5);
   EXPECT_EQ(std::string(buffer, 5), "34567");
   EXPECT_EQ(ReadSizes(), (std::vector<std::uint32_t>{512}));  // no device read for the second
-  // The kept bytes survive a close and an open.
+  // The kept bytes go with the opening.
   port.Close();
   ASSERT_EQ(port.Open(), 1);
-  EXPECT_EQ(port.Read(buffer, 10, &got), 1);
-  EXPECT_EQ(got, 2);
-  EXPECT_EQ(std::string(buffer, 2), "89");
-  EXPECT_EQ(ReadSizes().size(), 1u);
+  EXPECT_EQ(device.PendingCount(), 0);
 
   // 512 and more go straight to the caller in whole units.
   PrinterSays(std::string(700, 'x'));
@@ -130,9 +127,6 @@ TEST_F(UsbPrinterTest, ReadsFetchWholeUnitsAndKeepTheSurplus) {
   EXPECT_EQ(got, 188);
   EXPECT_EQ(ReadSizes(), (std::vector<std::uint32_t>{512, 512, 1024}));
   EXPECT_EQ(device.PendingCount(), 0);
-
-  EXPECT_EQ(port.Read(buffer, 0, &got), 0);
-  EXPECT_EQ(got, 0);
 }
 
 TEST_F(UsbPrinterTest, APendingReadIsBounded) {
@@ -155,9 +149,7 @@ TEST_F(UsbPrinterTest, APendingReadIsBounded) {
   EXPECT_EQ(device.PendingCount(), 1);
   port.Close();
   int none = -1;
-  EXPECT_EQ(port.Read(buffer, 5, &none), 1);  // the kept byte, without the device
-  EXPECT_EQ(none, 1);
-  EXPECT_EQ(port.Read(buffer, 5, &none), 0);  // closed and nothing kept
+  EXPECT_EQ(port.Read(buffer, 5, &none), 0);  // closed, and the kept byte went with the opening
   EXPECT_EQ(none, 0);
 }
 
@@ -219,7 +211,6 @@ TEST_F(UsbPrinterTest, WritesAreBracketedByTheVendorRequests) {
   written = -1;
   EXPECT_EQ(port.Write(0, "abcd", 4, &written), 0);
   EXPECT_EQ(written, 0);
-  EXPECT_EQ(port.Write(0, "abcd", 0, &written), 0);
 }
 
 TEST_F(UsbPrinterTest, AStalledWriteIsToldResetAndTriedOnceMore) {

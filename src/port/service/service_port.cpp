@@ -22,7 +22,7 @@ const SvcChar* Url(const WideText& text) { return text.c_str(); }
 }  // namespace
 
 TQXPH::TQXPH(int portId, std::unique_ptr<ServiceLibrary> library)
-    : TQXCCC(portId, KindPortService), library_(std::move(library)) {
+    : TWorkerlessPort(portId, KindPortService), library_(std::move(library)) {
   if (library_) entry_ = library_->Entries();
 }
 
@@ -175,6 +175,11 @@ int TQXPH::Close() {
   }
   opened_ = 0;
   serviceHandle_ = 0;
+  // What the closed connection delivered is no answer to anything the next one asks.
+  {
+    std::lock_guard lock(receive_.Lock);
+    receive_.Queue.Clear();
+  }
   return complete && closed == 0 ? 1 : 0;
 }
 
@@ -240,34 +245,9 @@ int TQXPH::GetDeviceInfo(void*) {
   return 0;
 }
 
-int TQXPH::DeviceRequest() { return 0; }
-int TQXPH::IsOpen() { return opened_.load(); }
-int TQXPH::IsReady() { return 1; }
-std::intptr_t TQXPH::GetHandle() { return static_cast<std::intptr_t>(serviceHandle_); }
-// A single mode: the value is only handed back.
-int TQXPH::SetSyncMode(int sync) { return sync; }
-int TQXPH::GetOutputPending() { return 0; }
-void TQXPH::ClearOutput() {}
-void TQXPH::ResumeOutput() {}
-void TQXPH::SuspendOutput() {}
-int TQXPH::GetOutputBlockSize() { return outputBlockSize_; }
-int TQXPH::SetOutputBlockSize(int n) {
-  outputBlockSize_ = n;
-  return 1;
-}
 int TQXPH::GetInputAvailable() {
   std::lock_guard lock(receive_.Lock);
   return receive_.Queue.QueuedBytes();
 }
-// The receive queue is emptied only by reads.
-void TQXPH::ClearInput() {}
-void TQXPH::ResumeInput() {}
-void TQXPH::SuspendInput() {}
-int TQXPH::GetInputBlockSize() { return inputBlockSize_; }
-int TQXPH::SetInputBlockSize(int n) {
-  inputBlockSize_ = n;
-  return 1;
-}
-int TQXPH::SetHandshakeBypass(int) { return 0; }
 
 }  // namespace qx

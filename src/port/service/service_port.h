@@ -6,6 +6,7 @@
 #include <string_view>
 
 #include "port/queued_port.h"
+#include "port/workerless_port.h"
 #include "port/service/service_library.h"
 #include "port/service/service_rules.h"
 
@@ -24,7 +25,7 @@ namespace qx {
 // finds the slot empty. Data for another connection than the one in the slot are
 // dropped. The data-arrived hook therefore runs with that lock held and must not close
 // or destroy the port.
-class TQXPH : public TQXCCC {
+class TQXPH : public TWorkerlessPort {
  public:
   // `library` may be null (not found): the port exists and every operation that needs
   // an entry point fails.
@@ -35,28 +36,25 @@ class TQXPH : public TQXCCC {
   int Write(int tag, const char* data, int length, int* written) override;
   int Read(void* buffer, int length, int* got) override;
   int Close() override;
-  int DeviceRequest() override;
   // Takes no record: prints the service's ports and their properties (ListingSink).
   // Always 0.
   int GetDeviceInfo(void* info) override;
-  int IsOpen() override;
-  int IsReady() override;
-  std::intptr_t GetHandle() override;
+  int IsOpen() override { return opened_.load(); }
+  std::intptr_t GetHandle() override { return static_cast<std::intptr_t>(serviceHandle_); }
   int Configure(const PortSettings* settings) override;
-  int SetSyncMode(int sync) override;
-  int GetOutputPending() override;
-  void ClearOutput() override;
-  void ResumeOutput() override;
-  void SuspendOutput() override;
-  int GetOutputBlockSize() override;
-  int SetOutputBlockSize(int n) override;
+  // The block sizes are only stored and handed back; nothing uses them. The receive
+  // queue is emptied only by reads and by Close.
+  int GetOutputBlockSize() override { return outputBlockSize_; }
+  int SetOutputBlockSize(int n) override {
+    outputBlockSize_ = n;
+    return 1;
+  }
   int GetInputAvailable() override;
-  void ClearInput() override;
-  void ResumeInput() override;
-  void SuspendInput() override;
-  int GetInputBlockSize() override;
-  int SetInputBlockSize(int n) override;
-  int SetHandshakeBypass(int on) override;
+  int GetInputBlockSize() override { return inputBlockSize_; }
+  int SetInputBlockSize(int n) override {
+    inputBlockSize_ = n;
+    return 1;
+  }
 
   bool LibraryLoaded() const { return library_ != nullptr; }
 

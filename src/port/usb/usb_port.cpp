@@ -10,6 +10,18 @@ constexpr const char* QxChannel = "QX";
 constexpr const char* QdChannel = "QD";
 constexpr std::uint32_t SyncRetryPauseMs = 10;
 
+// The driver's count of bytes that went out before a write timed out (0 if unknown).
+std::uint32_t Transferred(DeviceCalls& calls, DeviceHandle device) {
+  std::uint8_t word[4] = {};
+  std::uint32_t returned = 0;
+  if (calls.DeviceIoControl(device, vusb::GetTransferred, nullptr, 0, word, sizeof word, returned) != win::DeviceOk ||
+      returned < sizeof word) {
+    return 0;
+  }
+  return static_cast<std::uint32_t>(word[0]) | static_cast<std::uint32_t>(word[1]) << 8 |
+         static_cast<std::uint32_t>(word[2]) << 16 | static_cast<std::uint32_t>(word[3]) << 24;
+}
+
 }  // namespace
 
 // The shared send loop with the vendor write step: plain writes, retried every 10 ms
@@ -18,16 +30,19 @@ constexpr std::uint32_t SyncRetryPauseMs = 10;
 class TQXUSB::TUsbSendThread final : public TSendThread {
  public:
   TUsbSendThread(TQXUSB& port, const DriverTimeouts& configured)
-      : TSendThread(port), port_(port), configured_(configured) {}
+      : TSendThread(port), port_(port), calls_(port.calls_), configured_(configured) {}
 
  protected:
   bool WritePiece(const char* data, int length, int& taken) override {
-    DeviceCalls& calls = port_.calls_;
-    DeviceHandle device = port_.active_.load();
+    // The port may be gone once a call returns (Close gives up on a worker whose write
+    // the driver never ends): only the seam, the worker's own copies and `data` (its
+    // staging buffer) between the device calls.
+    DeviceHandle device = InvalidDeviceHandle;
+    if (!WithOwner([&] { device = port_.active_.load(); })) return false;
     std::uint8_t block[TimeoutBlockSize] = {};
     std::uint32_t returned = 0;
     DriverTimeouts held = configured_;
-    if (calls.DeviceIoControl(device, vusb::GetTimeouts, nullptr, 0, block, sizeof block, returned) == win::DeviceOk) {
+    if (calls_.DeviceIoControl(device, vusb::GetTimeouts, nullptr, 0, block, sizeof block, returned) == win::DeviceOk) {
       DecodeTimeouts(block, returned, held);
     }
     const auto size = static_cast<std::uint32_t>(length);
@@ -39,13 +54,13 @@ class TQXUSB::TUsbSendThread final : public TSendThread {
     for (;;) {
       const std::uint32_t rest = size - moved;
       std::uint32_t n = 0;
-      const std::uint32_t error = calls.WriteFile(device, data + moved, rest, n, nullptr);
+      const std::uint32_t error = calls_.WriteFile(device, data + moved, rest, n, nullptr);
       if (error == win::DeviceOk) {
         taken = static_cast<int>(moved + std::min(n, rest));
         return true;
       }
       if (error == win::ErrorSemTimeout) {
-        taken = static_cast<int>(moved + std::min(port_.Transferred(device), rest));
+        taken = static_cast<int>(moved + std::min(Transferred(calls_, device), rest));
         return true;
       }
       moved += std::min(n, rest);
@@ -54,13 +69,14 @@ class TQXUSB::TUsbSendThread final : public TSendThread {
         return true;
       }
       if (Stopping()) return false;
-      calls.Sleep(SyncRetryPauseMs);
-      device = port_.active_.load();
+      calls_.Sleep(SyncRetryPauseMs);
+      if (!WithOwner([&] { device = port_.active_.load(); })) return false;
     }
   }
 
  private:
   TQXUSB& port_;
+  DeviceCalls& calls_;
   const DriverTimeouts configured_;
 };
 
@@ -102,17 +118,6 @@ bool TQXUSB::Control(std::uint32_t code, const void* in, std::uint32_t inSize, v
   const bool ok = calls_.DeviceIoControl(active_.load(), code, in, inSize, out, outSize, count) == win::DeviceOk;
   if (returned) *returned = count;
   return ok;
-}
-
-std::uint32_t TQXUSB::Transferred(DeviceHandle device) {
-  std::uint8_t word[4] = {};
-  std::uint32_t returned = 0;
-  if (calls_.DeviceIoControl(device, vusb::GetTransferred, nullptr, 0, word, sizeof word, returned) != win::DeviceOk ||
-      returned < sizeof word) {
-    return 0;
-  }
-  return static_cast<std::uint32_t>(word[0]) | static_cast<std::uint32_t>(word[1]) << 8 |
-         static_cast<std::uint32_t>(word[2]) << 16 | static_cast<std::uint32_t>(word[3]) << 24;
 }
 
 void TQXUSB::OpenChannels(const std::string& qxPath, const std::string& qdPath, std::uint32_t flags) {
@@ -186,7 +191,7 @@ int TQXUSB::WriteDevice(int tag, const char* data, int length, int* written) {
     const std::uint32_t error = calls_.WriteFile(active_.load(), data + total, remaining, n, nullptr);
     if (error == win::ErrorSemTimeout) {
       // The driver gave up; its own count says how much of this attempt went out.
-      n = Transferred(active_.load());
+      n = Transferred(calls_, active_.load());
     }
     total += std::min(n, remaining);
     if (error == win::DeviceOk || error == win::ErrorSemTimeout || total == size) break;

@@ -52,15 +52,13 @@ class TQXUSB : public TQueuedPort, public DevicePresenceTarget {
   bool OpenDevice(bool sync) override;
   bool MakeWorkers(std::unique_ptr<TSendThread>& send, std::unique_ptr<TCommThread>& receive) override;
   Clock& KindClock() override { return clock_; }
-  bool ReceiveWorkerMayBeGivenUp() const override { return true; }
+  bool WorkersMayBeGivenUp() const override { return true; }
   void ReleaseDevice() override { ReleaseHandles(); }
   int WriteDevice(int tag, const char* data, int length, int* written) override;
   int ReadDevice(void* buffer, int length, int* got) override;
 
   // Opens the channels the channel mode names, replacing the handles held before.
   void OpenChannels(const std::string& qxPath, const std::string& qdPath, std::uint32_t flags);
-  // The driver's count of bytes that went out before a write timed out (0 if unknown).
-  std::uint32_t Transferred(DeviceHandle device);
   bool SendTimeouts(DeviceHandle channel);
   void ReleaseHandles();
   bool Control(std::uint32_t code, const void* in, std::uint32_t inSize, void* out, std::uint32_t outSize,

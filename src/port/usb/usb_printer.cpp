@@ -49,6 +49,8 @@ int QX_USBPrinterClass::Close() {
     write_.reset();
     handle_.Reset();
   }
+  // Kept bytes belong to this opening: the next one must not take them as its answer.
+  pendingCount_ = 0;
   return 1;
 }
 
@@ -207,7 +209,7 @@ void QX_USBPrinterClass::ListDevices(std::FILE* out) {
   std::fflush(out);
 }
 
-TQXUSBPRN::TQXUSBPRN(int portId, DeviceCalls& calls) : TQXCCC(portId, KindUsbPrinter), UsbPrinterDevice(calls) {}
+TQXUSBPRN::TQXUSBPRN(int portId, DeviceCalls& calls) : TWorkerlessPort(portId, KindUsbPrinter), UsbPrinterDevice(calls) {}
 
 TQXUSBPRN::~TQXUSBPRN() { Close(); }
 

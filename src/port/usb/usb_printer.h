@@ -5,7 +5,7 @@
 
 #include "port/device/device_calls.h"
 #include "port/device/pending_io.h"
-#include "port/qxccc.h"
+#include "port/workerless_port.h"
 #include "port/usb/usb_rules.h"
 
 namespace qx {
@@ -13,7 +13,7 @@ namespace qx {
 // One printer behind the operating system's USB printing driver: the n-th present USB
 // printer interface, opened exclusively for overlapped I/O, written with a time limit
 // and the printer's vendor requests around each write, read in whole 512-byte units
-// with the surplus kept for the following reads.
+// with the surplus kept for the following reads of the same opening.
 class QX_USBPrinterClass {
  public:
   explicit QX_USBPrinterClass(DeviceCalls& calls);
@@ -68,7 +68,7 @@ class QX_USBPrinterClass {
 
 // Port kind 4: a thin shell over its QX_USBPrinterClass. No workers, no queues, no
 // notifications; reads and writes run on the caller's thread.
-class TQXUSBPRN : public TQXCCC {
+class TQXUSBPRN : public TWorkerlessPort {
  public:
   TQXUSBPRN(int portId, DeviceCalls& calls);
   ~TQXUSBPRN() override;
@@ -81,23 +81,11 @@ class TQXUSBPRN : public TQXCCC {
   // Takes no record: writes the device listing to standard output. Always 0.
   int GetDeviceInfo(void* info) override;
   int IsOpen() override { return 0; }
-  int IsReady() override { return 1; }
-  std::intptr_t GetHandle() override { return 0; }
   int Configure(const PortSettings* settings) override;
-  int SetSyncMode(int sync) override { return sync; }
-  int GetOutputPending() override { return 0; }
-  void ClearOutput() override {}
-  void ResumeOutput() override {}
-  void SuspendOutput() override {}
   int GetOutputBlockSize() override { return 0; }
   int SetOutputBlockSize(int) override { return 1; }
-  int GetInputAvailable() override { return 0; }
-  void ClearInput() override {}
-  void ResumeInput() override {}
-  void SuspendInput() override {}
   int GetInputBlockSize() override { return 0; }
   int SetInputBlockSize(int) override { return 1; }
-  int SetHandshakeBypass(int) override { return 0; }
 
   QX_USBPrinterClass UsbPrinterDevice;
 };
