@@ -20,6 +20,7 @@
 #include "dialog_driver.h"
 #include "fake_net_printer_search.h"
 #include "support/root_devices.h"
+#include "support/screenshot.h"
 
 namespace qx {
 namespace {
@@ -43,42 +44,6 @@ std::vector<std::string> SearchCalls() {
 int CountCalls(const std::string& name) {
   const auto calls = SearchCalls();
   return static_cast<int>(std::count(calls.begin(), calls.end(), name));
-}
-
-// Keeps a picture of the dialog as it is on the screen (a BMP beside the test program).
-void SaveScreenshot(HWND dialog, const std::string& file) {
-  RECT r{};
-  GetWindowRect(dialog, &r);
-  const int width = r.right - r.left;
-  const int height = r.bottom - r.top;
-  HDC screen = GetDC(nullptr);
-  HDC memory = CreateCompatibleDC(screen);
-  BITMAPINFO info{};
-  info.bmiHeader.biSize = sizeof info.bmiHeader;
-  info.bmiHeader.biWidth = width;
-  info.bmiHeader.biHeight = height;
-  info.bmiHeader.biPlanes = 1;
-  info.bmiHeader.biBitCount = 24;
-  info.bmiHeader.biCompression = BI_RGB;
-  void* bits = nullptr;
-  HBITMAP bitmap = CreateDIBSection(screen, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
-  HGDIOBJ old = SelectObject(memory, bitmap);
-  BitBlt(memory, 0, 0, width, height, screen, r.left, r.top, SRCCOPY);
-  SelectObject(memory, old);
-  const DWORD rowBytes = ((width * 3 + 3) / 4) * 4;
-  BITMAPFILEHEADER header{};
-  header.bfType = 0x4D42;
-  header.bfOffBits = sizeof header + sizeof info.bmiHeader;
-  header.bfSize = header.bfOffBits + rowBytes * height;
-  if (FILE* out = std::fopen(file.c_str(), "wb")) {
-    std::fwrite(&header, sizeof header, 1, out);
-    std::fwrite(&info.bmiHeader, sizeof info.bmiHeader, 1, out);
-    std::fwrite(bits, rowBytes, height, out);
-    std::fclose(out);
-  }
-  DeleteObject(bitmap);
-  DeleteDC(memory);
-  ReleaseDC(nullptr, screen);
 }
 
 class AddPortDialog : public ::testing::Test {
@@ -383,7 +348,8 @@ TEST_F(AddPortDialog, PicturesOfEachPage) {
       Sleep(300);
       static const char* names[] = {"com", "lpt", "usb", "ethernet"};
       const std::string file = std::string("addport_") + names[static_cast<int>(page)] + ".bmp";
-      SaveScreenshot(dialog, file);
+      // A picture of the dialog as it is on the screen, beside the test program.
+      test::SaveScreenshot(file, dialog);
       EXPECT_NE(GetFileAttributesA(file.c_str()), INVALID_FILE_ATTRIBUTES) << file;
     }
     Click(dialog, IdButton2);

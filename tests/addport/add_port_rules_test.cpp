@@ -62,35 +62,34 @@ PortSettings Template() {
   return s;
 }
 
-TEST(AddPortRules, ComEntry) {
-  AddPortChoice choice;
-  choice.Page = AddPortPage::Com;
-  choice.ComName = "COM12";
-  choice.SpeedIndex = 2;
-  choice.ParityIndex = 2;
-  const AddPortEntryData entry = BuildPortEntry(choice, Template());
-  EXPECT_EQ(entry.Name, "COM12");
-  EXPECT_EQ(entry.Settings.PortType, KindSerial);
-  EXPECT_EQ(entry.Settings.PortNumber, 11);
-  EXPECT_EQ(entry.Settings.BaudCode, 3);
-  EXPECT_EQ(entry.Settings.ParityCode, 2);
-  EXPECT_EQ(entry.Settings.LptCode, 7);
-  EXPECT_EQ(entry.Settings.ReadTimeoutConstant, 100u);
-
-  choice.ComName = "";
-  EXPECT_EQ(BuildPortEntry(choice, Template()).Name, "");
-}
-
-TEST(AddPortRules, LptEntryKeepsTheSerialFields) {
-  AddPortChoice choice;
-  choice.Page = AddPortPage::Lpt;
-  choice.LptName = "LPT2";
-  const AddPortEntryData entry = BuildPortEntry(choice, Template());
-  EXPECT_EQ(entry.Name, "LPT2");
-  EXPECT_EQ(entry.Settings.PortType, KindParallel);
-  EXPECT_EQ(entry.Settings.LptCode, 1);
-  EXPECT_EQ(entry.Settings.BaudCode, 5);
-  EXPECT_EQ(entry.Settings.PortNumber, 2);
+TEST(AddPortRules, ComAndLptEntriesSetOnlyTheirOwnFields) {
+  struct Case {
+    AddPortPage Page;
+    const char* Name;
+    int Type, PortNumber, BaudCode, ParityCode, LptCode;
+  } cases[] = {
+      {AddPortPage::Com, "COM12", KindSerial, 11, 3, 2, 7},
+      {AddPortPage::Lpt, "LPT2", KindParallel, 2, 5, 1, 1},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.Name);
+    AddPortChoice choice;
+    choice.Page = c.Page;
+    (c.Page == AddPortPage::Com ? choice.ComName : choice.LptName) = c.Name;
+    choice.SpeedIndex = 2;
+    choice.ParityIndex = 2;
+    const AddPortEntryData entry = BuildPortEntry(choice, Template());
+    EXPECT_EQ(entry.Name, c.Name);
+    EXPECT_EQ(entry.Settings.PortType, c.Type);
+    EXPECT_EQ(entry.Settings.PortNumber, c.PortNumber);
+    EXPECT_EQ(entry.Settings.BaudCode, c.BaudCode);
+    EXPECT_EQ(entry.Settings.ParityCode, c.ParityCode);
+    EXPECT_EQ(entry.Settings.LptCode, c.LptCode);
+    EXPECT_EQ(entry.Settings.ReadTimeoutConstant, 100u);
+  }
+  AddPortChoice none;
+  none.Page = AddPortPage::Com;
+  EXPECT_EQ(BuildPortEntry(none, Template()).Name, "");
 }
 
 TEST(AddPortRules, UsbEntriesFollowTheMainWindowsNumbering) {

@@ -10,37 +10,23 @@
 #include <string>
 #include <vector>
 
-#include "support/fake_host.h"
-#include "app/main_window_logic.h"
-#include "port/placeholder_port.h"
-#include "port/usb/usb_port.h"
-#include "port/usb/usb_printer.h"
 #include "process_resources.h"
-#include "support/wait_until.h"
-#include "sim/usb/simulated_usb.h"
-#include "usb/usb_exchange_support.h"
+#include "support/exchange_rigs.h"
 
 namespace qx {
 namespace {
 
-using test::FakeHost;
-using test::HostTime;
 using test::SimUsbPrintDriver;
 using test::SimVendorUsbDriver;
 
 TEST(ReliabilitySoak, AThousandGetsLeaveNoHandlesOrMemoryBehind) {
-  FakeHost host;
-  HostTime time{host};
-  Clock& clock{time};
-  sim::PrinterEngine engine{clock};
-  SimVendorUsbDriver vendor{time, engine};
-  PortTable table{test::SimulatedUsbPorts(vendor)};
-  MainWindowLogic logic{table, host};
-  vendor.AddDevice(0);
+  test::UsbRig rig{test::UsbRig::VendorItem};
+  MainWindowLogic logic{rig.table, rig.host};
   logic.CreatePorts(nullptr);
-  logic.AddUsbDevices({0}, {});
-  logic.SelectPort(0);
-  logic.PortComboBoxChange();
+  rig.Select(logic);
+  auto& host = rig.host;
+  auto& engine = rig.engine;
+  auto& vendor = rig.vendor;
 
   int succeeded = 0;
   auto runGets = [&](int count) {
@@ -89,8 +75,15 @@ class ReliabilityQueuedWrites : public ::testing::Test {
   sim::PrinterEngine engine{clock};
 
   // Writes `total` bytes in chunks of varying sizes, each retried while the queue is
-  // full; returns what was accepted, in order.
-  std::string WriteAll(TQXCCC& port, int total) {
+  // full, through `port` opened asynchronously on `driver` (changed by `change` once
+  // open); then every accepted byte must reach the printer once, in order.
+  void ExpectEveryAcceptedByteArrivesOnce(TQXCCC& port, test::SimulatedDriver& driver, PortSettings s, int total,
+                                          const std::function<void()>& change) {
+    s.SyncMode = 0;
+    s.WriteTimeoutConstant = 2000;
+    ASSERT_EQ(port.Configure(&s), 1);
+    ASSERT_EQ(port.Open(), 1);
+    change();
     std::string accepted;
     int chunk = 1;
     const auto end = SteadyMilliseconds() + 20000;
@@ -107,7 +100,13 @@ class ReliabilityQueuedWrites : public ::testing::Test {
         time.SleepMilliseconds(1);
       }
     }
-    return accepted;
+    ASSERT_GE(accepted.size(), static_cast<std::size_t>(total));
+    ASSERT_TRUE(test::WaitUntil(
+        [&] { return port.GetOutputPending() == 0 && engine.HostBytes().size() >= accepted.size(); }));
+    SleepMilliseconds(20);  // nothing more may follow
+    EXPECT_TRUE(engine.HostBytes() == accepted) << engine.HostBytes().size() << " bytes arrived";
+    EXPECT_EQ(port.Close(), 1);
+    EXPECT_EQ(driver.OpenHandles(), 0);
   }
 };
 
@@ -117,25 +116,15 @@ TEST_F(ReliabilityQueuedWrites, VendorDriverEveryAcceptedByteArrivesOnce) {
   TQXUSB port{KindVendorUsb, driver};
   PortSettings s;
   s.PortType = KindVendorUsb;
-  s.SyncMode = 0;
   s.ReadTimeoutConstant = 10;
-  s.WriteTimeoutConstant = 2000;
-  ASSERT_EQ(port.Configure(&s), 1);
-  ASSERT_EQ(port.Open(), 1);
-  driver.Change(0, [](test::VendorDevice& d) {
-    d.MaxPerWrite = 300;
-    d.SemTimeoutWrites = 5;
-    d.SemTransferred = 17;
-    d.FailWrites = 3;
+  ExpectEveryAcceptedByteArrivesOnce(port, driver, s, 40000, [&] {
+    driver.Change(0, [](test::VendorDevice& d) {
+      d.MaxPerWrite = 300;
+      d.SemTimeoutWrites = 5;
+      d.SemTransferred = 17;
+      d.FailWrites = 3;
+    });
   });
-  const std::string accepted = WriteAll(port, 40000);
-  ASSERT_GE(accepted.size(), 40000u);
-  ASSERT_TRUE(test::WaitUntil(
-      [&] { return port.GetOutputPending() == 0 && engine.HostBytes().size() >= accepted.size(); }));
-  SleepMilliseconds(20);  // nothing more may follow
-  EXPECT_TRUE(engine.HostBytes() == accepted) << engine.HostBytes().size() << " bytes arrived";
-  EXPECT_EQ(port.Close(), 1);
-  EXPECT_EQ(driver.OpenHandles(), 0);
 }
 
 TEST_F(ReliabilityQueuedWrites, PrinterClassEveryAcceptedByteArrivesOnce) {
@@ -144,24 +133,14 @@ TEST_F(ReliabilityQueuedWrites, PrinterClassEveryAcceptedByteArrivesOnce) {
   TQXUSBPRN port{KindUsbPrinter, driver};
   PortSettings s;
   s.PortType = KindUsbPrinter;
-  s.SyncMode = 0;
   s.ReadTimeoutMultiplier = 50;
   s.ReadTimeoutConstant = 100;
-  s.WriteTimeoutConstant = 2000;
-  ASSERT_EQ(port.Configure(&s), 1);
-  ASSERT_EQ(port.Open(), 1);
-  driver.Change(0, [](test::UsbPrinter& p) {
-    p.WritePolls = 2;
-    p.StallWrites = 2;  // told, counted, reset and sent again
+  ExpectEveryAcceptedByteArrivesOnce(port, driver, s, 20000, [&] {
+    driver.Change(0, [](test::UsbPrinter& p) {
+      p.WritePolls = 2;
+      p.StallWrites = 2;  // told, counted, reset and sent again
+    });
   });
-  const std::string accepted = WriteAll(port, 20000);
-  ASSERT_GE(accepted.size(), 20000u);
-  ASSERT_TRUE(test::WaitUntil(
-      [&] { return port.GetOutputPending() == 0 && engine.HostBytes().size() >= accepted.size(); }));
-  SleepMilliseconds(20);
-  EXPECT_TRUE(engine.HostBytes() == accepted) << engine.HostBytes().size() << " bytes arrived";
-  EXPECT_EQ(port.Close(), 1);
-  EXPECT_EQ(driver.OpenHandles(), 0);
 }
 
 }  // namespace

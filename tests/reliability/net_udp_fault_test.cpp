@@ -16,13 +16,7 @@
 #include <thread>
 #include <vector>
 
-#include "support/real_time_host.h"
-#include "app/main_window_logic.h"
-#include "net/net_test_support.h"
-#include "port/net/net_port.h"
-#include "port/placeholder_port.h"
-#include "port/port_table.h"
-#include "sim/transport/simulated_printer.h"
+#include "support/exchange_rigs.h"
 
 namespace qx {
 namespace {
@@ -169,34 +163,21 @@ const std::string GetSucceeded = "box Information (information icon): " + std::s
 
 class ReliabilityNetUdpFaults : public ::testing::Test {
  protected:
-  test::PacedClock netClock{test::NetClockSpeed};
-  test::RealTimeHost host;
-  PortTable table{test::NetworkPorts(netClock)};
-  MainWindowLogic logic{table, host};
-  std::unique_ptr<sim::SimulatedPrinter> printer;
-  std::unique_ptr<FaultyZemakWire> wire;
-
   void SetUp() override {
-    sim::SimulatedPrinterOptions options;
-    options.Address = PrinterAddress;
-    options.Udp = false;
-    printer = std::make_unique<sim::SimulatedPrinter>(options);
+    ASSERT_EQ(rig.Problem(), "");
     std::string error;
-    ASSERT_TRUE(printer->Start(&error)) << error;
-    wire = std::make_unique<FaultyZemakWire>(printer->Zemak());
-    ASSERT_TRUE(wire->Start(error)) << error;
+    ASSERT_TRUE(wire.Start(error)) << error;
     logic.CreatePorts(nullptr);
-    test::SelectNetworkPrinter(logic, PrinterAddress);
+    rig.Select(logic);
   }
   void TearDown() override {
     logic.DestroyPorts();
-    wire.reset();
-    printer.reset();
+    wire.Stop();
   }
 
   // Runs a Get and returns the wall time it took in milliseconds.
   std::int64_t TimedGet() {
-    host.events.clear();
+    rig.host.events.clear();
     const std::int64_t start = SteadyMilliseconds();
     logic.GetButtonClick();
     return SteadyMilliseconds() - start;
@@ -204,7 +185,7 @@ class ReliabilityNetUdpFaults : public ::testing::Test {
 
   // The status channel's own answers, on a port of its own.
   void ExpectStatusAnswers() {
-    TQXNET port(KindNetwork, TQXNET::WindowSource{}, netClock);
+    TQXNET port(KindNetwork, TQXNET::WindowSource{}, rig.clock);
     PortSettings settings{};
     std::copy(PrinterAddress.begin(), PrinterAddress.end(), settings.IpAddress);
     port.Configure(&settings);
@@ -222,6 +203,10 @@ class ReliabilityNetUdpFaults : public ::testing::Test {
     ASSERT_EQ(port.Open(), 1);
     EXPECT_EQ(port.Close(), 1);
   }
+
+  test::NetRig rig{PrinterAddress, false};
+  FaultyZemakWire wire{rig.server->Zemak()};
+  MainWindowLogic logic{rig.Table(), rig.host};
 };
 
 // Get: two settle pauses, a handful of exchanges and loopback's own time, no wait run out.
@@ -230,22 +215,22 @@ constexpr std::int64_t Bound = 3000;
 TEST_F(ReliabilityNetUdpFaults, AnswersSentTwiceOrLateStillGiveTheRightAnswers) {
   for (Wire w : {Wire::Twice, Wire::StaleFirst, Wire::StaleAfter}) {
     SCOPED_TRACE(static_cast<int>(w));
-    wire->wire = w;
+    wire.wire = w;
     ExpectStatusAnswers();
     EXPECT_LE(TimedGet(), Bound);
-    EXPECT_EQ(host.Boxes(), std::vector<std::string>{GetSucceeded});
+    EXPECT_EQ(rig.host.Boxes(), std::vector<std::string>{GetSucceeded});
   }
 }
 
 TEST_F(ReliabilityNetUdpFaults, DatagramsFromAStrangerAreNotTakenForTheAnswer) {
   for (Spray s : {Spray::Garbage, Spray::Truncated, Spray::WrongMagic}) {
     SCOPED_TRACE(static_cast<int>(s));
-    wire->spray = s;
-    const int before = wire->sprayed.load();
+    wire.spray = s;
+    const int before = wire.sprayed.load();
     ExpectStatusAnswers();
     EXPECT_LE(TimedGet(), Bound);
-    EXPECT_EQ(host.Boxes(), std::vector<std::string>{GetSucceeded});
-    EXPECT_GT(wire->sprayed.load(), before);
+    EXPECT_EQ(rig.host.Boxes(), std::vector<std::string>{GetSucceeded});
+    EXPECT_GT(wire.sprayed.load(), before);
   }
 }
 

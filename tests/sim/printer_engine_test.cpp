@@ -11,19 +11,7 @@
 namespace qx::sim {
 namespace {
 
-using test::B;
-using test::SameBytes;
-
-// The host's commands exactly as the utility sends them.
-const Bytes Identify = B({0x10, 0x14, 0x12, 0x00, 0x03});
-const Bytes Firmware = B({0x1D, 0x49, 0x41});
-const Bytes Query = B({0x1D, 0x28, 0x45, 0x02, 0x00, 0x06, 0x7F});
-const Bytes Enter = B({0x1D, 0x28, 0x45, 0x03, 0x00, 0x01, 0x49, 0x4E});
-const Bytes Leave = B({0x1D, 0x28, 0x45, 0x04, 0x00, 0x02, 0x4F, 0x55, 0x54});
-Bytes Write(int value) { return B({0x1D, 0x28, 0x45, 0x04, 0x00, 0x05, 0x7F, value, 0x00}); }
-Bytes QueryReply(int digit) { return B({0x37, 0x27, 0x31, 0x32, 0x37, 0x1F, digit, 0x00}); }
-const Bytes IdentifyReply = Bytes("7MCQX-K40VII") + '\0';
-const Bytes FirmwareReply = Bytes("_6.00") + '\0';
+using namespace test;
 
 class PrinterEngineTest : public ::testing::Test {
  protected:
@@ -37,7 +25,7 @@ class PrinterEngineTest : public ::testing::Test {
   }
   // Setting mode, a value, leaving it: the printer restarts.
   void ChangeSetting(int value) {
-    ASSERT_TRUE(SameBytes(B({0x37, 0x20, 0x00}), Ask(Enter)));
+    ASSERT_TRUE(SameBytes(EnterReply, Ask(Enter)));
     ASSERT_TRUE(host.Write(Write(value)));
     ASSERT_TRUE(host.Write(Leave));
   }
@@ -47,7 +35,7 @@ TEST_F(PrinterEngineTest, EveryCommandGetsItsReplyByteForByte) {
   EXPECT_TRUE(SameBytes(B({0x37, 0x4D, 0x43, 'Q', 'X', '-', 'K', '4', '0', 'V', 'I', 'I', 0x00}), Ask(Identify)));
   EXPECT_TRUE(SameBytes(B({0x5F, '6', '.', '0', '0', 0x00}), Ask(Firmware)));
   EXPECT_TRUE(SameBytes(B({0x37, 0x27, 0x31, 0x32, 0x37, 0x1F, 0x30, 0x00}), Ask(Query)));
-  EXPECT_TRUE(SameBytes(B({0x37, 0x20, 0x00}), Ask(Enter)));
+  EXPECT_TRUE(SameBytes(EnterReply, Ask(Enter)));
   EXPECT_TRUE(printer.InSettingMode());
   // The setting write and the leave command have no reply.
   EXPECT_TRUE(SameBytes("", Ask(Write(0x03))));
@@ -131,7 +119,7 @@ TEST_F(PrinterEngineTest, RestartLosesWhatFollowsAndWhatWasQueued) {
   printer.SetFault(Command::Firmware, late);
   host.Write(Enter);
   host.Write(Firmware);  // its reply is still queued when the printer goes down
-  EXPECT_TRUE(SameBytes(B({0x37, 0x20, 0x00}), host.Read()));
+  EXPECT_TRUE(SameBytes(EnterReply, host.Read()));
   ASSERT_TRUE(host.Write(Write(0x02) + Leave + Identify));
   clock.Advance(100);
   ASSERT_TRUE(printer.Reachable());
@@ -343,7 +331,7 @@ TEST_F(PrinterEngineTest, LogRecordsEveryByteWithDirectionLinkAndTime) {
   host.Read();
   host.Write(Write(2) + Leave + Firmware);
   EXPECT_TRUE(SameBytes(Enter + Write(2) + Leave, printer.HostBytes()));
-  EXPECT_TRUE(SameBytes(B({0x37, 0x20, 0x00}), printer.PrinterBytes()));
+  EXPECT_TRUE(SameBytes(EnterReply, printer.PrinterBytes()));
   bool restartNoted = false, lossNoted = false;
   for (const LogEntry& e : printer.Log()) {
     if (e.Dir != Direction::Note) continue;

@@ -16,22 +16,8 @@ namespace qx::sim {
 namespace {
 
 using qx::test::WaitUntil;
-using test::B;
-using test::SameBytes;
-using test::TcpClient;
-using test::UdpClient;
+using namespace test;
 
-const Bytes Identify = B({0x10, 0x14, 0x12, 0x00, 0x03});
-const Bytes Firmware = B({0x1D, 0x49, 0x41});
-const Bytes Query = B({0x1D, 0x28, 0x45, 0x02, 0x00, 0x06, 0x7F});
-const Bytes Enter = B({0x1D, 0x28, 0x45, 0x03, 0x00, 0x01, 0x49, 0x4E});
-const Bytes Leave = B({0x1D, 0x28, 0x45, 0x04, 0x00, 0x02, 0x4F, 0x55, 0x54});
-const Bytes IdentifyReply = B({0x37, 0x4D, 0x43, 'Q', 'X', '-', 'K', '4', '0', 'V', 'I', 'I', 0x00});
-const Bytes FirmwareReply = B({0x5F, '6', '.', '0', '0', 0x00});
-Bytes QueryReply(int digit) { return B({0x37, 0x27, 0x31, 0x32, 0x37, 0x1F, digit, 0x00}); }
-const Bytes QueryReady = B({0x5A, 0x45, 0x4D, 0x41, 0x4B, 0x51, 0x03, 0x00, 0x00, 0x20, 0x00, 0x00, 0x00, 0x00});
-const Bytes QueryReadyReply =
-    B({0x5A, 0x45, 0x4D, 0x41, 0x4B, 0x71, 0x03, 0x00, 0x00, 0x20, 0x00, 0x00, 0x00, 0x01, 0x00});
 
 // The network interface on any free port: under Wine a fixed UDP port on 127.x.y.z is
 // held machine-wide (see udp_server.h), and these clients can aim at any port.
@@ -52,7 +38,7 @@ TEST(SimulatedPrinterTcp, ClientGetsTheExactReplies) {
   ASSERT_TRUE(host.Send(Identify));
   EXPECT_TRUE(SameBytes(IdentifyReply, host.Read(IdentifyReply.size())));
   ASSERT_TRUE(host.Send(Firmware + Query + Enter));
-  const Bytes expected = FirmwareReply + QueryReply('0') + B({0x37, 0x20, 0x00});
+  const Bytes expected = FirmwareReply + QueryReply('0') + EnterReply;
   EXPECT_TRUE(SameBytes(expected, host.Read(expected.size())));
   ASSERT_TRUE(host.Send(Bytes("QX-K40VII Setting Utility Test Print.\n", 38) + '\0'));
   EXPECT_TRUE(WaitUntil([&] { return printer.Printer().PrintedLines().size() == 1; }));
@@ -124,7 +110,7 @@ TEST(SimulatedPrinterRestart, PortClosedAndSilentUntilThePrinterIsBack) {
   TcpClient host;
   ASSERT_TRUE(host.Connect(tcp));
   ASSERT_TRUE(host.Send(Enter));
-  EXPECT_TRUE(SameBytes(B({0x37, 0x20, 0x00}), host.Read(3)));
+  EXPECT_TRUE(SameBytes(EnterReply, host.Read(3)));
   ASSERT_TRUE(host.Send(B({0x1D, 0x28, 0x45, 0x04, 0x00, 0x05, 0x7F, 0x02, 0x00}) + Leave));
   EXPECT_TRUE(host.ClosedByPeer());
   ASSERT_TRUE(WaitUntil([&] { return !printer.Tcp()->Listening(); }));
@@ -232,18 +218,13 @@ class SerialHost {
   bool Valid() const { return fd_ >= 0; }
   bool Send(const Bytes& bytes) { return write(fd_, bytes.data(), bytes.size()) == static_cast<ssize_t>(bytes.size()); }
   Bytes Read(std::size_t count, int limitMs = 5000) {
-    Bytes got;
-    const std::int64_t end = SteadyMilliseconds() + limitMs;
-    char buffer[256];
-    while (got.size() < count) {
-      const std::int64_t left = end - SteadyMilliseconds();
-      pollfd fd{fd_, POLLIN, 0};
-      if (left <= 0 || poll(&fd, 1, static_cast<int>(left)) <= 0) break;
-      const ssize_t n = read(fd_, buffer, std::min(sizeof buffer, count - got.size()));
-      if (n <= 0) break;
-      got.append(buffer, static_cast<std::size_t>(n));
-    }
-    return got;
+    return ReadWithin(
+        count, limitMs,
+        [&](int ms) {
+          pollfd fd{fd_, POLLIN, 0};
+          return poll(&fd, 1, ms) > 0;
+        },
+        [&](char* buffer, std::size_t n) { return read(fd_, buffer, n); });
   }
 
  private:
@@ -268,7 +249,7 @@ TEST(SimulatedPrinterSerial, PtyCarriesTheExactReplies) {
   EXPECT_TRUE(SameBytes(expected, host.Read(expected.size())));
   // Silent while restarting, the new setting afterwards.
   ASSERT_TRUE(host.Send(Enter));
-  EXPECT_TRUE(SameBytes(B({0x37, 0x20, 0x00}), host.Read(3)));
+  EXPECT_TRUE(SameBytes(EnterReply, host.Read(3)));
   ASSERT_TRUE(host.Send(B({0x1D, 0x28, 0x45, 0x04, 0x00, 0x05, 0x7F, 0x03, 0x00}) + Leave));
   ASSERT_TRUE(WaitUntil([&] { return printer.Printer().Restarting(); }));
   ASSERT_TRUE(host.Send(Query));

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <initializer_list>
 #include <string>
@@ -30,6 +31,40 @@ inline ::testing::AssertionResult SameBytes(const Bytes& expected, const Bytes& 
                                        << " bytes)";
 }
 
+// The host's commands and the printer's replies exactly as on the wire, written out
+// here rather than taken from the engine's own tables.
+inline const Bytes Identify = B({0x10, 0x14, 0x12, 0x00, 0x03});
+inline const Bytes Firmware = B({0x1D, 0x49, 0x41});
+inline const Bytes Query = B({0x1D, 0x28, 0x45, 0x02, 0x00, 0x06, 0x7F});
+inline const Bytes Enter = B({0x1D, 0x28, 0x45, 0x03, 0x00, 0x01, 0x49, 0x4E});
+inline const Bytes Leave = B({0x1D, 0x28, 0x45, 0x04, 0x00, 0x02, 0x4F, 0x55, 0x54});
+inline Bytes Write(int value) { return B({0x1D, 0x28, 0x45, 0x04, 0x00, 0x05, 0x7F, value, 0x00}); }
+inline Bytes QueryReply(int digit) { return B({0x37, 0x27, 0x31, 0x32, 0x37, 0x1F, digit, 0x00}); }
+inline const Bytes IdentifyReply = B({0x37, 0x4D, 0x43, 'Q', 'X', '-', 'K', '4', '0', 'V', 'I', 'I', 0x00});
+inline const Bytes FirmwareReply = B({0x5F, '6', '.', '0', '0', 0x00});
+inline const Bytes EnterReply = B({0x37, 0x20, 0x00});
+inline const Bytes QueryReady = B({0x5A, 0x45, 0x4D, 0x41, 0x4B, 0x51, 0x03, 0x00, 0x00, 0x20, 0x00, 0x00, 0x00, 0x00});
+inline const Bytes QueryReadyReply =
+    B({0x5A, 0x45, 0x4D, 0x41, 0x4B, 0x71, 0x03, 0x00, 0x00, 0x20, 0x00, 0x00, 0x00, 0x01, 0x00});
+inline const Bytes Search = B({0x5A, 0x45, 0x4D, 0x41, 0x4B, 0x50, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00});
+
+// Reads until `count` bytes came, the source ended, or `limitMs` passed: `ready(ms)`
+// waits at most ms for bytes, `take(buffer, n)` takes up to n (0 or less: ended).
+template <class Ready, class Take>
+Bytes ReadWithin(std::size_t count, int limitMs, Ready ready, Take take) {
+  Bytes got;
+  const std::int64_t end = SteadyMilliseconds() + limitMs;
+  char buffer[1024];
+  while (got.size() < count) {
+    const std::int64_t left = end - SteadyMilliseconds();
+    if (left <= 0 || !ready(static_cast<int>(left))) break;
+    const long n = take(buffer, std::min(sizeof buffer, count - got.size()));
+    if (n <= 0) break;
+    got.append(buffer, static_cast<std::size_t>(n));
+  }
+  return got;
+}
+
 class TcpClient {
  public:
   bool Connect(const Ipv4Endpoint& at) {
@@ -42,20 +77,13 @@ class TcpClient {
   }
   // Reads until `count` bytes came, the peer closed, or `limitMs` passed.
   Bytes Read(std::size_t count, int limitMs = 5000) {
-    Bytes got;
-    const std::int64_t end = SteadyMilliseconds() + limitMs;
-    char buffer[1024];
-    while (got.size() < count) {
-      const std::int64_t left = end - SteadyMilliseconds();
-      if (left <= 0 || WaitReadable(socket_.Handle(), static_cast<int>(left)) <= 0) break;
-      const int n = qx::Receive(socket_.Handle(), buffer, static_cast<int>(std::min<std::size_t>(sizeof buffer, count - got.size())));
-      if (n <= 0) {
-        closed_ = true;
-        break;
-      }
-      got.append(buffer, static_cast<std::size_t>(n));
-    }
-    return got;
+    return ReadWithin(
+        count, limitMs, [&](int ms) { return WaitReadable(socket_.Handle(), ms) > 0; },
+        [&](char* buffer, std::size_t n) {
+          const int got = qx::Receive(socket_.Handle(), buffer, static_cast<int>(n));
+          closed_ = closed_ || got <= 0;
+          return got;
+        });
   }
   // True when the peer closes (or resets) the connection within `limitMs`.
   bool ClosedByPeer(int limitMs = 5000) {

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "app/main_window_ids.h"
+#include "support/screenshot.h"
 
 namespace qx::uitest {
 
@@ -187,42 +188,6 @@ class App {
 };
 
 // The whole screen as a 24-bit BMP file.
-inline bool SaveScreenshot(const std::string& path) {
-  const int width = GetSystemMetrics(SM_CXSCREEN);
-  const int height = GetSystemMetrics(SM_CYSCREEN);
-  HDC screen = GetDC(nullptr);
-  HDC memory = CreateCompatibleDC(screen);
-  BITMAPINFO info{};
-  info.bmiHeader.biSize = sizeof info.bmiHeader;
-  info.bmiHeader.biWidth = width;
-  info.bmiHeader.biHeight = height;
-  info.bmiHeader.biPlanes = 1;
-  info.bmiHeader.biBitCount = 24;
-  info.bmiHeader.biCompression = BI_RGB;
-  void* bits = nullptr;
-  HBITMAP bitmap = CreateDIBSection(screen, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
-  bool ok = false;
-  if (bitmap != nullptr) {
-    HGDIOBJ old = SelectObject(memory, bitmap);
-    BitBlt(memory, 0, 0, width, height, screen, 0, 0, SRCCOPY);
-    GdiFlush();
-    const DWORD stride = ((width * 3 + 3) / 4) * 4;
-    const DWORD imageSize = stride * height;
-    BITMAPFILEHEADER file{};
-    file.bfType = 0x4D42;
-    file.bfOffBits = sizeof file + sizeof info.bmiHeader;
-    file.bfSize = file.bfOffBits + imageSize;
-    if (FILE* out = std::fopen(WindowsPath(path).c_str(), "wb")) {
-      ok = std::fwrite(&file, sizeof file, 1, out) == 1 && std::fwrite(&info.bmiHeader, sizeof info.bmiHeader, 1, out) == 1 &&
-           std::fwrite(bits, imageSize, 1, out) == 1;
-      std::fclose(out);
-    }
-    SelectObject(memory, old);
-    DeleteObject(bitmap);
-  }
-  DeleteDC(memory);
-  ReleaseDC(nullptr, screen);
-  return ok;
-}
+inline bool SaveScreenshot(const std::string& path) { return test::SaveScreenshot(WindowsPath(path)); }
 
 }  // namespace qx::uitest

@@ -25,6 +25,7 @@
 #include "sim/engine/printer_engine.h"
 #include "sim/transport/real_clock.h"
 #include "ui_driver.h"
+#include "support/root_devices.h"
 
 namespace qx {
 namespace {
@@ -137,74 +138,11 @@ TEST(MainWindow, ShowsItsControlsInTheirInitialStateAndExitsWithZero) {
   EXPECT_EQ(code, 0u);
 }
 
-// Root devices with an interface of a class, linked so that SetupAPI lists them as
-// present; removed again at the end.
-class RootDevices {
- public:
-  RootDevices() : set_(SetupDiCreateDeviceInfoList(&DeviceClass, nullptr)) {}
-  ~RootDevices() {
-    for (auto& device : devices_) SetupDiRemoveDevice(set_, &device);
-    SetupDiDestroyDeviceInfoList(set_);
-  }
-  bool Add(const Guid& interfaceClass) {
-    GUID cls;
-    std::memcpy(&cls, &interfaceClass, sizeof cls);
-    SP_DEVINFO_DATA device{};
-    device.cbSize = sizeof device;
-    if (!SetupDiCreateDeviceInfoA(set_, "QXUITEST", &DeviceClass, nullptr, nullptr, DICD_GENERATE_ID, &device) ||
-        !SetupDiRegisterDeviceInfo(set_, &device, 0, nullptr, nullptr, nullptr)) {
-      return false;
-    }
-    devices_.push_back(device);
-    SP_DEVICE_INTERFACE_DATA data{};
-    data.cbSize = sizeof data;
-    if (!SetupDiCreateDeviceInterfaceA(set_, &device, &cls, nullptr, 0, &data)) return false;
-    Link(cls);
-    return true;
-  }
-
- private:
-  static constexpr GUID DeviceClass = {0x6A0C3E52, 0x2B7D, 0x4C2E, {0x9B, 0x11, 0x51, 0x58, 0x5A, 0x55, 0x49, 0x54}};
-
-  // Control\Linked = 1 under every interface key of the class.
-  static void Link(const GUID& g) {
-    char classKey[160];
-    std::snprintf(classKey, sizeof classKey,
-                  "System\\CurrentControlSet\\Control\\DeviceClasses\\{%08lX-%04X-%04X-%02X%02X-%02X%02X%02X%02X%02X%02X}",
-                  static_cast<unsigned long>(g.Data1), g.Data2, g.Data3, g.Data4[0], g.Data4[1], g.Data4[2], g.Data4[3],
-                  g.Data4[4], g.Data4[5], g.Data4[6], g.Data4[7]);
-    HKEY key = nullptr;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, classKey, 0, KEY_ALL_ACCESS, &key) != ERROR_SUCCESS) return;
-    std::vector<std::string> names;
-    char name[512];
-    for (DWORD i = 0;; ++i) {
-      DWORD size = sizeof name;
-      if (RegEnumKeyExA(key, i, name, &size, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
-      names.emplace_back(name, size);
-    }
-    const DWORD one = 1;
-    for (const auto& sub : names) {
-      for (const std::string& control : {sub + "\\Control", sub + "\\#\\Control"}) {
-        HKEY c = nullptr;
-        if (RegCreateKeyExA(key, control.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &c, nullptr) ==
-            ERROR_SUCCESS) {
-          RegSetValueExA(c, "Linked", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&one), sizeof one);
-          RegCloseKey(c);
-        }
-      }
-    }
-    RegCloseKey(key);
-  }
-
-  HDEVINFO set_;
-  std::vector<SP_DEVINFO_DATA> devices_;
-};
-
 TEST(MainWindow, ListsTheUsbDevicesOfBothClassesWithOneRunningNumberAndSelectsTheLast) {
-  RootDevices devices;
-  ASSERT_TRUE(devices.Add(VendorUsbInterfaceClass));
-  ASSERT_TRUE(devices.Add(UsbPrintInterfaceClass));
-  ASSERT_TRUE(devices.Add(UsbPrintInterfaceClass));
+  test::RootDevices devices;
+  for (const Guid& interfaceClass : {VendorUsbInterfaceClass, UsbPrintInterfaceClass, UsbPrintInterfaceClass}) {
+    ASSERT_NE(devices.Add(test::ToGuid(interfaceClass)), "");
+  }
 
   App app;
   ASSERT_TRUE(app.Start(QX_UI_APP_EXE));
@@ -355,6 +293,13 @@ class ExchangeTest : public ::testing::Test {
     EXPECT_EQ(uitest::ComboItem(app.Control(PortComboBoxId), 0), "COM7");
     EXPECT_EQ(SendMessageA(app.Control(PortComboBoxId), CB_GETCURSEL, 0, 0), 0);
   }
+  // Every exchange test ends with the Exit button, and the program with code 0.
+  void TearDown() override {
+    if (HasFatalFailure()) return;
+    DWORD code = 1234;
+    EXPECT_TRUE(app.Exit(code));
+    EXPECT_EQ(code, 0u);
+  }
 
   // Clicks a button and returns the message box it leads to, dismissed.
   uitest::MessageBoxSeen Press(int id, const std::string& shot, int limitMs = 20000) {
@@ -387,10 +332,6 @@ TEST_F(ExchangeTest, GetShowsTheModelAndPrintTestPrintsTheLine) {
   EXPECT_EQ(box.title, "Error");
   EXPECT_EQ(box.text, "Communication error.Can not recognize QX-K40VII.");
   EXPECT_EQ(uitest::Text(app.Control(Label2Id)), "QX-K40V");
-
-  DWORD code = 1234;
-  ASSERT_TRUE(app.Exit(code));
-  EXPECT_EQ(code, 0u);
 }
 
 // The operator picks another port in the list: the next exchange goes there.
@@ -411,10 +352,6 @@ TEST_F(ExchangeTest, TheSelectedPortIsTheOneUsed) {
   uitest::MessageBoxSeen box = Press(GetButtonId, "");
   EXPECT_EQ(box.text, "Getting information was successful.");
   EXPECT_EQ(uitest::Text(app.Control(Label2Id)), "QX-K40V");
-
-  DWORD code = 1234;
-  ASSERT_TRUE(app.Exit(code));
-  EXPECT_EQ(code, 0u);
 }
 
 // Real time: the restart wait of a model change over a COM port is 40 s.
@@ -452,10 +389,6 @@ TEST_F(ExchangeTest, SetDisablesEverythingRefusesToCloseAndConfirmsTheNewSetting
   EXPECT_EQ(uitest::Text(app.Control(Label2Id)), "QX-K40VI");
   EXPECT_TRUE(uitest::WaitFor([&] { return Enabled(app, AddButtonId) && Enabled(app, ExitButtonId); }, 5000));
   EXPECT_FALSE(app.Exited());
-
-  DWORD code = 1234;
-  ASSERT_TRUE(app.Exit(code));
-  EXPECT_EQ(code, 0u);
 }
 
 }  // namespace
