@@ -12,16 +12,8 @@
 #include "pty_peer.h"
 #include "support/wait_until.h"
 
-namespace qx {
+namespace qx::test {
 namespace {
-
-using test::FakeDosDevices;
-using test::ConfigureAndOpen;
-using test::ExpectCloseGivesUpOnAStalledWrite;
-using test::FaultyWrites;
-using test::Pattern;
-using test::PtyPeer;
-using test::WaitUntil;
 
 PortSettings ParallelSettings(int code, int syncMode) {
   PortSettings s;
@@ -144,4 +136,4 @@ TEST(LptPort, CloseGivesUpOnAWriteTheDriverNeverEnds) {
 }
 
 }  // namespace
-}  // namespace qx
+}  // namespace qx::test

@@ -14,16 +14,8 @@
 #include "pty_peer.h"
 #include "support/wait_until.h"
 
-namespace qx {
+namespace qx::test {
 namespace {
-
-using test::FakeDosDevices;
-using test::ConfigureAndOpen;
-using test::ExpectCloseGivesUpOnAStalledWrite;
-using test::FaultyWrites;
-using test::Pattern;
-using test::PtyPeer;
-using test::WaitUntil;
 
 PortSettings SerialSettings(int portNumber, int syncMode) {
   PortSettings s;
@@ -171,9 +163,7 @@ TEST(ComPort, AsynchronousModeWritesThroughTheWorkerAndReadsFromTheDevice) {
   PtyPeer peer("COM2");
   ASSERT_TRUE(peer.Valid());
   TQXCOM port(0);
-  PortSettings s = SerialSettings(0, 0);
-  ASSERT_EQ(port.Configure(&s), 1);
-  ASSERT_EQ(port.Open(), 1);
+  ASSERT_NO_FATAL_FAILURE(ConfigureAndOpen(port, SerialSettings(0, 0)));
   EXPECT_TRUE(port.HasWorkers());
   EXPECT_NE(port.OpenAttributes() & FILE_FLAG_OVERLAPPED, 0u);
 
@@ -336,4 +326,4 @@ TEST(StandardPorts, KindsZeroAndOneAreTheSerialAndParallelPorts) {
 }
 
 }  // namespace
-}  // namespace qx
+}  // namespace qx::test
