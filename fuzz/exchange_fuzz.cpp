@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "app/main_window_logic.h"
-#include "app/fake_host.h"
+#include "support/fake_host.h"
 #include "support/memory_port.h"
 
 namespace {
