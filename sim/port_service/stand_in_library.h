@@ -19,6 +19,7 @@
 
 #include "port/service/service_library.h"
 #include "sim/engine/printer_engine.h"
+#include "sim/port_service/port_list_answer.h"
 #include "sim/port_service/zemak_stand_in_control.h"
 
 #ifdef _WIN32
@@ -130,18 +131,6 @@ inline std::vector<std::string> ZemakCalls() {
   std::istringstream in(text);
   for (std::string line; std::getline(in, line);) lines.push_back(line);
   return lines;
-}
-
-// A port list answer: the names as UTF-16, each with its NUL, then the closing empty
-// entry unless `terminated` is false.
-inline std::string PortListAnswer(const std::vector<std::string>& names, bool terminated = true) {
-  std::string answer;
-  for (const std::string& name : names) {
-    for (char c : name) answer += std::string{c, '\0'};
-    answer += std::string(2, '\0');
-  }
-  if (terminated) answer += std::string(2, '\0');
-  return answer;
 }
 
 // Serves the library's ports from one simulated printer: each port connection to an

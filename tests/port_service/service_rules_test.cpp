@@ -10,18 +10,12 @@
 #include <string>
 #include <vector>
 
+#include "sim/port_service/port_list_answer.h"
+
 namespace qx {
 namespace {
 
-std::string Answer(const std::vector<std::string>& names, bool terminated = true) {
-  std::string answer;
-  for (const std::string& name : names) {
-    for (char c : name) answer += std::string{c, '\0'};
-    answer += std::string(2, '\0');
-  }
-  if (terminated) answer += std::string(2, '\0');
-  return answer;
-}
+using test::PortListAnswer;
 
 const unsigned char* Bytes(const std::string& s) { return reinterpret_cast<const unsigned char*>(s.data()); }
 
@@ -71,11 +65,11 @@ TEST(ServiceRules, Urls) {
 }
 
 TEST(ServiceRules, PortListWalk) {
-  const std::string three = Answer({"PVDPRT001", "USB001", "LAN-7"});
+  const std::string three = PortListAnswer({"PVDPRT001", "USB001", "LAN-7"});
   EXPECT_EQ(Names(three, three.size()), (std::vector<std::string>{"PVDPRT001", "USB001", "LAN-7"}));
-  EXPECT_TRUE(Names(Answer({}), 2).empty());
+  EXPECT_TRUE(Names(PortListAnswer({}), 2).empty());
   // Entries after the closing empty entry are not part of the list.
-  const std::string afterEnd = Answer({"A"}) + Answer({"B"});
+  const std::string afterEnd = PortListAnswer({"A"}) + PortListAnswer({"B"});
   EXPECT_EQ(Names(afterEnd, afterEnd.size()), (std::vector<std::string>{"A"}));
 
   EXPECT_EQ(Narrow(*PortListEntry(Bytes(three), three.size(), 0)), "PVDPRT001");
@@ -95,24 +89,24 @@ TEST(ServiceRules, PortListWalkStaysInsideTheAnswer) {
     std::snprintf(name, sizeof name, "PORT%03d", i);
     names.push_back(name);
   }
-  const std::string answer = Answer(names, false);
+  const std::string answer = PortListAnswer(names, false);
   const std::vector<std::string> seen = Names(answer, ServiceAnswerBytes);
   ASSERT_EQ(seen.size(), 64u);
   EXPECT_EQ(seen.back(), "PORT063");
   EXPECT_FALSE(PortListEntry(Bytes(answer), ServiceAnswerBytes, 64));
 
   // A name cut off by the end of the answer (no NUL) is not a name.
-  std::string cut = Answer({"AB"}, false) + std::string("C\0D\0E\0", 6);
+  std::string cut = PortListAnswer({"AB"}, false) + std::string("C\0D\0E\0", 6);
   EXPECT_EQ(Names(cut, cut.size()), (std::vector<std::string>{"AB"}));
   // An answer without any NUL, and an odd size.
   const std::string full(ServiceAnswerBytes, 'x');
   EXPECT_TRUE(Names(full, full.size()).empty());
-  EXPECT_EQ(Names(Answer({"AB"}), 7), (std::vector<std::string>{"AB"}));
+  EXPECT_EQ(Names(PortListAnswer({"AB"}), 7), (std::vector<std::string>{"AB"}));
   EXPECT_TRUE(PortListNames(nullptr, 1024).empty());
 }
 
 TEST(ServiceRules, ALongEntryIsCutToTheLongestPortName) {
-  const std::string answer = Answer({std::string(40, 'L')});
+  const std::string answer = PortListAnswer({std::string(40, 'L')});
   const auto name = PortListEntry(Bytes(answer), answer.size(), 0);
   ASSERT_TRUE(name);
   EXPECT_EQ(name->size(), MaxServicePortNameLength);
@@ -126,7 +120,7 @@ TEST(ServiceRules, PropertyRequestsAndAnswers) {
   const std::vector<unsigned char> request = PropertyRequest("Ab");
   EXPECT_EQ(request, (std::vector<unsigned char>{'A', 0, 'b', 0, 0, 0}));
 
-  const std::string answer = Answer({"USB"});
+  const std::string answer = PortListAnswer({"USB"});
   EXPECT_EQ(AnswerText(Bytes(answer), answer.size()), u"USB");
   // No NUL: the text ends with the answer.
   const std::string unterminated("Q\0X\0", 4);
