@@ -5,32 +5,44 @@
 
 #include <vector>
 
-#include "fake_dos_devices.h"
-#include "faulty_writes.h"
+#include "line_port_cases.h"
 #include "platform/time.h"
 #include "port/parallel/lpt_port.h"
 #include "port/serial/com_port.h"
 #include "port/standard_ports.h"
-#include "pty_peer.h"
 #include "support/wait_until.h"
 
 namespace qx::test {
 namespace {
 
-PortSettings SerialSettings(int portNumber, int syncMode) {
-  PortSettings s;
-  s.PortType = KindSerial;
-  s.SyncMode = syncMode;
-  s.PortNumber = portNumber;
-  s.BaudCode = 4;
-  s.DataBits = 8;
-  s.FlowControl = 1;
-  s.WriteTimeoutConstant = 2000;
-  return s;
+PortSettings SerialSettings(int portNumber, int syncMode, std::uint32_t readTimeout = 0) {
+  return {.PortType = KindSerial, .SyncMode = syncMode, .PortNumber = portNumber, .BaudCode = 4, .DataBits = 8,
+          .FlowControl = 1, .ReadTimeoutConstant = readTimeout, .WriteTimeoutConstant = 2000};
 }
 
-TEST(ComPort, StateAfterConstruction) {
-  TQXCOM port(0);
+}  // namespace
+
+template <>
+struct LineKind<TQXCOM> {
+  static PortSettings Settings(int code, int syncMode) { return SerialSettings(code, syncMode); }
+  static constexpr LineDevice Devices[] = {{0, "\\\\.\\COM1", "COM2"}, {9, "\\\\.\\COM10", "COM11"}};
+  // COM3 is "redirected to the spooler"; ComPortName is mapped to a pty whose peer is COM12.
+  static constexpr SpooledLine Spooled = {2, "COM3", "\\Device\\Serial2", "ComPortName", "COM12"};
+};
+INSTANTIATE_TYPED_TEST_SUITE_P(ComPort, LinePort, TQXCOM);
+
+namespace {
+
+// A port on COM1, whose printer is on COM2.
+class ComPort : public ::testing::Test {
+ protected:
+  void SetUp() override { ASSERT_TRUE(peer.Valid()); }
+
+  PtyPeer peer{"COM2"};
+  TQXCOM port{0};
+};
+
+TEST_F(ComPort, StateAfterConstruction) {
   EXPECT_EQ(port.Kind, KindSerial);
   EXPECT_EQ(port.Dcb.DCBlength, 28u);
   EXPECT_EQ(port.Dcb.BaudRate, 19200u);
@@ -60,8 +72,7 @@ TEST(ComPort, StateAfterConstruction) {
   EXPECT_EQ(port.SetHandshakeBypass(1), 0);
 }
 
-TEST(ComPort, ConfigureAppliesTheCodeTablesAndKeepsTheHandshakeForUnknownCodes) {
-  TQXCOM port(0);
+TEST_F(ComPort, ConfigureAppliesTheCodeTablesAndKeepsTheHandshakeForUnknownCodes) {
   PortSettings s = SerialSettings(4, 1);
   s.BaudCode = 7;
   s.ParityCode = 2;
@@ -99,48 +110,13 @@ TEST(ComPort, ConfigureAppliesTheCodeTablesAndKeepsTheHandshakeForUnknownCodes) 
   EXPECT_EQ(port.Dcb.fRtsControl, static_cast<unsigned>(RTS_CONTROL_HANDSHAKE));
 }
 
-TEST(ComPort, PortNumberZeroOpensCom1AndNineOpensCom10) {
-  for (const auto& [number, peerName] : {std::pair{0, "COM2"}, std::pair{9, "COM11"}}) {
-    PtyPeer peer(peerName);
-    ASSERT_TRUE(peer.Valid()) << peerName;
-    TQXCOM port(0);
-    PortSettings s = SerialSettings(number, 1);
-    ASSERT_EQ(port.Configure(&s), 1);
-    // Wine answers QueryDosDeviceA but keeps no raw definition: the plain name is used.
-    EXPECT_EQ(port.DevicePath(), number == 0 ? "\\\\.\\COM1" : "\\\\.\\COM10");
-    ASSERT_EQ(port.Open(), 1) << number;
-    const std::string marker = "port " + std::to_string(number);
-    ASSERT_EQ(port.Write(0, marker.data(), static_cast<int>(marker.size()), nullptr), 1);
-    EXPECT_EQ(peer.Receive(marker.size()), marker);
-    EXPECT_EQ(port.Close(), 1);
-  }
-}
-
-TEST(ComPort, SynchronousModeStartsNoWorkersAndOpensWithoutOverlappedIo) {
-  PtyPeer peer("COM2");
-  ASSERT_TRUE(peer.Valid());
-  TQXCOM port(0);
-  PortSettings s = SerialSettings(0, 1);
-  s.ReadTimeoutConstant = 1000;
-  ASSERT_EQ(port.Configure(&s), 1);
-  ASSERT_EQ(port.Open(), 1);
-  EXPECT_FALSE(port.HasWorkers());
+// What the shared synchronous case does not ask of a serial port.
+TEST_F(ComPort, SynchronousModeOpensWithoutOverlappedIoAndRefusesTheVendorQueries) {
+  ASSERT_NO_FATAL_FAILURE(ConfigureAndOpen(port, SerialSettings(0, 1, 1000)));
   EXPECT_EQ(port.OpenAttributes() & FILE_FLAG_OVERLAPPED, 0u);
-  EXPECT_EQ(port.Open(), 1);  // already open
-
-  const std::string command("\x10\x14\x12\x00\x03", 5);
-  int written = 0;
-  ASSERT_EQ(port.Write(0, command.data(), 5, &written), 1);
-  EXPECT_EQ(written, 5);
-  EXPECT_EQ(peer.Receive(5), command);
-
-  ASSERT_TRUE(peer.Send("7MC"));
+  // Nothing comes: the read ends by the time-out with nothing.
   char reply[8] = {};
-  int got = 0;
-  EXPECT_EQ(port.Read(reply, 3, &got), 1);
-  EXPECT_EQ(got, 3);
-  EXPECT_EQ(std::string(reply, 3), "7MC");
-  // Nothing more comes: the read ends by the time-out with nothing.
+  int got = -1;
   EXPECT_EQ(port.Read(reply, 1, &got), 0);
   EXPECT_EQ(got, 0);
 
@@ -156,13 +132,9 @@ TEST(ComPort, SynchronousModeStartsNoWorkersAndOpensWithoutOverlappedIo) {
   EXPECT_EQ(port.SetHandshakeBypass(1), 1);
   EXPECT_EQ(port.SetHandshakeBypass(0), 1);
   EXPECT_EQ(port.Close(), 1);
-  EXPECT_EQ(port.IsOpen(), 0);
 }
 
-TEST(ComPort, AsynchronousModeWritesThroughTheWorkerAndReadsFromTheDevice) {
-  PtyPeer peer("COM2");
-  ASSERT_TRUE(peer.Valid());
-  TQXCOM port(0);
+TEST_F(ComPort, AsynchronousModeWritesThroughTheWorkerAndReadsFromTheDevice) {
   ASSERT_NO_FATAL_FAILURE(ConfigureAndOpen(port, SerialSettings(0, 0)));
   EXPECT_TRUE(port.HasWorkers());
   EXPECT_NE(port.OpenAttributes() & FILE_FLAG_OVERLAPPED, 0u);
@@ -203,25 +175,23 @@ int Occurrences(const std::string& text, const std::string& part) {
   return n;
 }
 
-TEST(ComPort, AWriteThatFailsAtOnceIsRetriedPacedAndReportedOncePerRunOfFailures) {
-  PtyPeer peer("COM2");
-  ASSERT_TRUE(peer.Valid());
+TEST_F(ComPort, AWriteThatFailsAtOnceIsRetriedPacedAndReportedOncePerRunOfFailures) {
   FaultyWrites calls;
-  TQXCOM port(0, Kernel32DosDevices(), calls);
-  ASSERT_NO_FATAL_FAILURE(ConfigureAndOpen(port, SerialSettings(0, 0)));
+  TQXCOM failing(0, Kernel32DosDevices(), calls);
+  ASSERT_NO_FATAL_FAILURE(ConfigureAndOpen(failing, SerialSettings(0, 0)));
 
   ::testing::internal::CaptureStdout();
   constexpr int failures = 30;
   calls.Fail = failures;
   const std::string first = Pattern(100);
-  ASSERT_EQ(port.Write(0, first.data(), 100, nullptr), 1);
+  ASSERT_EQ(failing.Write(0, first.data(), 100, nullptr), 1);
   const std::string arrived = peer.Receive(100);
   // A second run of failures after a write that went out.
-  ASSERT_TRUE(WaitUntil([&] { return port.GetOutputPending() == 0; }));
+  ASSERT_TRUE(WaitUntil([&] { return failing.GetOutputPending() == 0; }));
   calls.Fail = 5;
-  ASSERT_EQ(port.Write(0, "again", 5, nullptr), 1);
+  ASSERT_EQ(failing.Write(0, "again", 5, nullptr), 1);
   const std::string again = peer.Receive(5);
-  EXPECT_EQ(port.Close(), 1);
+  EXPECT_EQ(failing.Close(), 1);
   const std::string printed = ::testing::internal::GetCapturedStdout();
 
   // Nothing is lost or doubled by the retries.
@@ -234,23 +204,9 @@ TEST(ComPort, AWriteThatFailsAtOnceIsRetriedPacedAndReportedOncePerRunOfFailures
   EXPECT_GE(at[failures - 1] - at[0], failures - 1);
 }
 
-TEST(ComPort, CloseGivesUpOnAWriteTheDriverNeverEnds) {
-  PtyPeer peer("COM2");
-  ASSERT_TRUE(peer.Valid());
-  FaultyWrites calls;
-  TQXCOM port(0, Kernel32DosDevices(), calls);
-  ASSERT_NO_FATAL_FAILURE(ConfigureAndOpen(port, SerialSettings(0, 0)));
-  ExpectCloseGivesUpOnAStalledWrite(port, calls, peer);
-}
-
-TEST(ComPort, AsynchronousReadEndsWithWhatArrivedWhenTheCompletionReportsAnError) {
-  PtyPeer peer("COM2");
-  ASSERT_TRUE(peer.Valid());
-  TQXCOM port(0);
-  PortSettings s = SerialSettings(0, 0);
-  s.ReadTimeoutConstant = 300;  // Wine ends such a short read with ERROR_TIMEOUT
-  ASSERT_EQ(port.Configure(&s), 1);
-  ASSERT_EQ(port.Open(), 1);
+TEST_F(ComPort, AsynchronousReadEndsWithWhatArrivedWhenTheCompletionReportsAnError) {
+  // Wine ends such a short read with ERROR_TIMEOUT.
+  ASSERT_NO_FATAL_FAILURE(ConfigureAndOpen(port, SerialSettings(0, 0, 300)));
   ASSERT_TRUE(peer.Send("abcd"));
   ASSERT_TRUE(WaitUntil([&] { return port.GetInputAvailable() == 4; }));
   char buffer[10] = {};
@@ -264,17 +220,12 @@ TEST(ComPort, AsynchronousReadEndsWithWhatArrivedWhenTheCompletionReportsAnError
   EXPECT_EQ(port.Close(), 1);
 }
 
-TEST(ComPort, ReopenInTheOtherMode) {
-  PtyPeer peer("COM2");
-  ASSERT_TRUE(peer.Valid());
-  TQXCOM port(0);
+TEST_F(ComPort, ReopenInTheOtherMode) {
   PortSettings s = SerialSettings(0, 0);
-  ASSERT_EQ(port.Configure(&s), 1);
-  ASSERT_EQ(port.Open(), 1);
+  ASSERT_NO_FATAL_FAILURE(ConfigureAndOpen(port, s));
   EXPECT_EQ(port.Close(), 1);
   s.SyncMode = 1;
-  ASSERT_EQ(port.Configure(&s), 1);
-  ASSERT_EQ(port.Open(), 1);
+  ASSERT_NO_FATAL_FAILURE(ConfigureAndOpen(port, s));
   EXPECT_FALSE(port.HasWorkers());
   ASSERT_TRUE(port.Write(0, "x", 1, nullptr));
   EXPECT_EQ(peer.Receive(1), "x");
@@ -286,29 +237,7 @@ TEST(ComPort, ReopenInTheOtherMode) {
   EXPECT_EQ(port.Close(), 1);
 }
 
-TEST(ComPort, SpoolerRedirectedNameOpensThePrivateName) {
-  // COM3 is "redirected to the spooler"; ComPortName is mapped to a pty whose peer is COM12.
-  FakeDosDevices dos;
-  dos.SetTargets("COM3", {"\\Device\\NamedPipe\\Spooler\\COM3", "\\Device\\Serial2"});
-  PtyPeer peer("COM12");
-  ASSERT_TRUE(peer.Valid());
-  TQXCOM port(0, dos);
-  PortSettings s = SerialSettings(2, 1);
-  ASSERT_EQ(port.Configure(&s), 1);
-  ASSERT_EQ(port.Open(), 1);
-  const auto defines = dos.Defines();
-  ASSERT_GE(defines.size(), 2u);
-  EXPECT_EQ(defines[0].Flags, DddRemoveDefinition);
-  EXPECT_EQ(defines[1].Flags, DddRawTargetPath);
-  EXPECT_EQ(defines[1].Name, "ComPortName");
-  EXPECT_EQ(defines[1].Target, "\\Device\\Serial2");
-  ASSERT_EQ(port.Write(0, "spooled", 7, nullptr), 1);
-  EXPECT_EQ(peer.Receive(7), "spooled");
-  EXPECT_EQ(port.Close(), 1);
-}
-
-TEST(ComPort, AMissingDeviceDoesNotOpen) {
-  TQXCOM port(0);
+TEST_F(ComPort, AMissingDeviceDoesNotOpen) {
   PortSettings s = SerialSettings(40, 1);  // COM41 is not mapped
   ASSERT_EQ(port.Configure(&s), 1);
   EXPECT_EQ(port.Open(), 0);
