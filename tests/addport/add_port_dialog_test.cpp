@@ -13,28 +13,14 @@
 #include <cstring>
 #include <memory>
 
-#include "addport/add_port_command.h"
-#include "addport/add_port_dialog.h"
-#include "app/main_window_logic.h"
-#include "support/fake_host.h"
 #include "dialog_driver.h"
 #include "fake_net_printer_search.h"
 #include "support/root_devices.h"
 #include "support/screenshot.h"
 
-namespace qx {
+namespace qx::test {
 namespace {
 
-using test::ChooseItem;
-using test::ChoosePage;
-using test::Click;
-using test::FakeSearch;
-using test::ListItems;
-using test::Selection;
-using test::SetText;
-using test::Text;
-using test::WaitFor;
-using test::WhileModal;
 
 std::vector<std::string> SearchCalls() {
   std::lock_guard<std::mutex> lock(FakeSearch().Lock);
@@ -46,7 +32,13 @@ int CountCalls(const std::string& name) {
   return static_cast<int>(std::count(calls.begin(), calls.end(), name));
 }
 
-class AddPortDialog : public ::testing::Test {
+// The answers the search gives next.
+void SetAnswers(std::deque<std::pair<std::string, bool>> answers) {
+  std::lock_guard<std::mutex> lock(FakeSearch().Lock);
+  FakeSearch().Answers = std::move(answers);
+}
+
+class AddPortDialog : public AddPortRig {
  protected:
   void SetUp() override {
     {
@@ -54,26 +46,10 @@ class AddPortDialog : public ::testing::Test {
       FakeSearch().Calls.clear();
       FakeSearch().Answers.clear();
     }
-    owner_ = CreateWindowExA(0, "STATIC", "owner", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 100, 100, 480, 300, nullptr,
-                             nullptr, GetModuleHandleA(nullptr), nullptr);
-    ASSERT_NE(owner_, nullptr);
-    CreateAddPortForm(owner_);
-  }
-  void TearDown() override {
-    DestroyAddPortForm();
-    if (owner_) DestroyWindow(owner_);
+    AddPortRig::SetUp();
   }
 
-  // One press of Add Port with the operator's steps.
-  void AddPort(const std::function<void(HWND)>& steps) {
-    WhileModal(steps, [&] { AddButtonClick(owner_, logic_); });
-  }
-
-  HWND owner_ = nullptr;
   int com5Index_ = 0;
-  test::FakeHost host_;
-  PortTable ports_{[](int) { return std::unique_ptr<TQXCCC>(); }};
-  MainWindowLogic logic_{ports_, host_};
 };
 
 TEST_F(AddPortDialog, FirstShowingCancelled) {
@@ -99,7 +75,7 @@ TEST_F(AddPortDialog, FirstShowingCancelled) {
     EXPECT_NEAR((form.left + form.right) / 2, (main.left + main.right) / 2, 1);
     EXPECT_NEAR((form.top + form.bottom) / 2, (main.top + main.bottom) / 2, 1);
 
-    EXPECT_EQ(test::ActivePage(dialog), static_cast<int>(AddPortPage::Usb));
+    EXPECT_EQ(ActivePage(dialog), static_cast<int>(AddPortPage::Usb));
     EXPECT_TRUE(IsWindowVisible(GetDlgItem(dialog, IdComboBox31)));
     EXPECT_FALSE(IsWindowVisible(GetDlgItem(dialog, IdComboBox11)));
     EXPECT_EQ(Text(dialog, IdButton1), "OK");
@@ -186,7 +162,7 @@ TEST_F(AddPortDialog, ComPageListsThePresentPortsAndKeepsItsChoices) {
 
   // The next showing keeps the page and the choices; the list starts again at its top.
   AddPort([&](HWND dialog) {
-    EXPECT_EQ(test::ActivePage(dialog), static_cast<int>(AddPortPage::Com));
+    EXPECT_EQ(ActivePage(dialog), static_cast<int>(AddPortPage::Com));
     EXPECT_EQ(Selection(dialog, IdComboBox11), 0);
     EXPECT_EQ(Selection(dialog, IdComboBox12), 3);
     EXPECT_EQ(Selection(dialog, IdComboBox13), 2);
@@ -229,10 +205,10 @@ TEST_F(AddPortDialog, EmptyUsbListAddsNothing) {
 }
 
 TEST_F(AddPortDialog, UsbPageNumbersBothClassesInOneRun) {
-  test::RootDevices devices;
-  ASSERT_FALSE(devices.Add(test::ToGuid(VendorUsbInterfaceClass)).empty());
-  ASSERT_FALSE(devices.Add(test::ToGuid(UsbPrintInterfaceClass)).empty());
-  ASSERT_FALSE(devices.Add(test::ToGuid(UsbPrintInterfaceClass)).empty());
+  RootDevices devices;
+  ASSERT_FALSE(devices.Add(ToGuid(VendorUsbInterfaceClass)).empty());
+  ASSERT_FALSE(devices.Add(ToGuid(UsbPrintInterfaceClass)).empty());
+  ASSERT_FALSE(devices.Add(ToGuid(UsbPrintInterfaceClass)).empty());
   for (int pick : {2, 0}) {
     AddPort([&](HWND dialog) {
       EXPECT_EQ(ListItems(dialog, IdComboBox31), (std::vector<std::string>{"USB-000", "USB PRN-001", "USB PRN-002"}));
@@ -257,8 +233,8 @@ TEST_F(AddPortDialog, OctetFieldsAreCorrectedWhenTheFocusLeaves) {
     SetText(dialog, IdEdit1 + 1, "08");
     SetText(dialog, IdEdit1 + 2, "");
     SetText(dialog, IdEdit1 + 3, "5");
-    for (int field = 0; field < 4; ++field) test::Focus(dialog, IdEdit1 + field);
-    test::Focus(dialog, IdComboBox41);
+    for (int field = 0; field < 4; ++field) Focus(dialog, IdEdit1 + field);
+    Focus(dialog, IdComboBox41);
     EXPECT_EQ(Text(dialog, IdEdit1), "0");
     EXPECT_EQ(Text(dialog, IdEdit1 + 1), "8");
     EXPECT_EQ(Text(dialog, IdEdit1 + 2), "0");
@@ -281,24 +257,16 @@ TEST_F(AddPortDialog, SearchAnswersAreListedOnceInArrivalOrder) {
   AddPort([&](HWND dialog) {
     ChoosePage(dialog, AddPortPage::Ethernet);
     EXPECT_GE(CountCalls("Broadcast"), 2);  // at the showing, and for the page
-    {
-      std::lock_guard<std::mutex> lock(FakeSearch().Lock);
-      FakeSearch().Answers = {{"10.1.1.7", true}, {"10.1.1.9", false}, {"10.1.1.8", true}, {"10.1.1.7", true}};
-    }
+    SetAnswers({{"10.1.1.7", true}, {"10.1.1.9", false}, {"10.1.1.8", true}, {"10.1.1.7", true}});
     for (int i = 0; i < 4; ++i) PostMessageA(dialog, SearchResultMessage, 0, 0);
     EXPECT_TRUE(WaitFor([] { return CountCalls("ReadReply") == 4; }));
     EXPECT_EQ(ListItems(dialog, IdComboBox41), (std::vector<std::string>{"10.1.1.7", "10.1.1.8"}));
     EXPECT_EQ(Selection(dialog, IdComboBox41), 0);
-    EXPECT_EQ(Text(dialog, IdEdit1) + "." + Text(dialog, IdEdit1 + 1) + "." + Text(dialog, IdEdit1 + 2) + "." +
-                  Text(dialog, IdEdit1 + 3),
-              "10.1.1.7");
+    EXPECT_EQ(Octets(dialog), "10.1.1.7");
 
     // An answer already listed changes nothing, not even the octet fields.
     SetText(dialog, IdEdit1, "1");
-    {
-      std::lock_guard<std::mutex> lock(FakeSearch().Lock);
-      FakeSearch().Answers = {{"10.1.1.8", true}};
-    }
+    SetAnswers({{"10.1.1.8", true}});
     SendMessageA(dialog, SearchResultMessage, 0, 0);
     EXPECT_EQ(Text(dialog, IdEdit1), "1");
     EXPECT_EQ(ListItems(dialog, IdComboBox41).size(), 2u);
@@ -329,7 +297,7 @@ TEST_F(AddPortDialog, SystemMenuCloseIsCancelAndTheFormIsReused) {
   EXPECT_EQ(logic_.Ports().Count(), 0);
   EXPECT_EQ(host_.label2, "");
   AddPort([&](HWND dialog) {
-    EXPECT_EQ(test::ActivePage(dialog), static_cast<int>(AddPortPage::Lpt));
+    EXPECT_EQ(ActivePage(dialog), static_cast<int>(AddPortPage::Lpt));
     Click(dialog, IdButton1);
   });
   EXPECT_EQ(logic_.Ports().Count(), 1);
@@ -349,7 +317,7 @@ TEST_F(AddPortDialog, PicturesOfEachPage) {
       static const char* names[] = {"com", "lpt", "usb", "ethernet"};
       const std::string file = std::string("addport_") + names[static_cast<int>(page)] + ".bmp";
       // A picture of the dialog as it is on the screen, beside the test program.
-      test::SaveScreenshot(file, dialog);
+      SaveScreenshot(file, dialog);
       EXPECT_NE(GetFileAttributesA(file.c_str()), INVALID_FILE_ATTRIBUTES) << file;
     }
     Click(dialog, IdButton2);
@@ -376,4 +344,4 @@ TEST_F(AddPortDialog, DestroyingTheMainWindowClosesTheSearch) {
 }
 
 }  // namespace
-}  // namespace qx
+}  // namespace qx::test

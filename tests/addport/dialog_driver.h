@@ -16,7 +16,10 @@
 #include <thread>
 #include <vector>
 
+#include "addport/add_port_command.h"
 #include "addport/add_port_dialog.h"
+#include "app/main_window_logic.h"
+#include "support/fake_host.h"
 
 namespace qx::test {
 
@@ -47,6 +50,12 @@ inline std::string Text(HWND dialog, int id) {
 }
 
 inline void SetText(HWND dialog, int id, const char* text) { SetWindowTextA(GetDlgItem(dialog, id), text); }
+
+// The four octet fields as one address.
+inline std::string Octets(HWND dialog) {
+  return Text(dialog, IdEdit1) + "." + Text(dialog, IdEdit1 + 1) + "." + Text(dialog, IdEdit1 + 2) + "." +
+         Text(dialog, IdEdit1 + 3);
+}
 
 inline std::vector<std::string> ListItems(HWND dialog, int id) {
   HWND combo = GetDlgItem(dialog, id);
@@ -117,5 +126,31 @@ inline void WhileModal(const std::function<void(HWND dialog)>& steps, const std:
   modal();
   driver.join();
 }
+
+// What the main window brings to the dialog: an owner window, the window's logic over an
+// empty port table, and the form made for the owner.
+class AddPortRig : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    owner_ = CreateWindowExA(0, "STATIC", "owner", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 100, 100, 480, 300, nullptr,
+                             nullptr, GetModuleHandleA(nullptr), nullptr);
+    ASSERT_NE(owner_, nullptr);
+    CreateAddPortForm(owner_);
+  }
+  void TearDown() override {
+    DestroyAddPortForm();
+    if (owner_) DestroyWindow(owner_);
+  }
+
+  // One press of Add Port with the operator's steps.
+  void AddPort(const std::function<void(HWND)>& steps) {
+    WhileModal(steps, [&] { AddButtonClick(owner_, logic_); });
+  }
+
+  HWND owner_ = nullptr;
+  FakeHost host_;
+  PortTable ports_{[](int) { return std::unique_ptr<TQXCCC>(); }};
+  MainWindowLogic logic_{ports_, host_};
+};
 
 }  // namespace qx::test

@@ -55,24 +55,30 @@ TEST(TargetList, SplitsOnlyWithinTheReportedBytes) {
   EXPECT_TRUE(SplitTargetList(list, 0, sizeof list).empty());
 }
 
-TEST(SpoolerWorkaround, SecondTargetAfterTheSpoolerPipeGetsThePrivateName) {
-  FakeDosDevices dos;
-  dos.SetTargets("COM3", {"\\Device\\NamedPipe\\Spooler\\COM3", "\\Device\\Serial2"});
-  EXPECT_EQ(ChooseDevicePath("COM3", "ComPortName", true, dos), "\\\\.\\ComPortName");
-  const auto defines = dos.Defines();
-  ASSERT_EQ(defines.size(), 2u);
-  EXPECT_EQ(defines[0].Flags, DddRemoveDefinition);
-  EXPECT_EQ(defines[0].Name, "ComPortName");
-  EXPECT_EQ(defines[1].Flags, DddRawTargetPath);
-  EXPECT_EQ(defines[1].Name, "ComPortName");
-  EXPECT_EQ(defines[1].Target, "\\Device\\Serial2");
-}
-
-TEST(SpoolerWorkaround, FirstTargetThatIsTheDeviceItself) {
-  FakeDosDevices dos;
-  dos.SetTargets("LPT1", {"\\Device\\Parallel0", "\\Device\\NamedPipe\\Spooler\\LPT1"});
-  EXPECT_EQ(ChooseDevicePath("LPT1", "LptPortName", true, dos), "\\\\.\\LptPortName");
-  EXPECT_EQ(dos.Defines().back().Target, "\\Device\\Parallel0");
+TEST(SpoolerWorkaround, TheFirstTargetThatIsNotTheSpoolersPipeGetsThePrivateName) {
+  const struct {
+    const char* Name;
+    std::vector<std::string> Targets;
+    const char* Chosen;
+  } cases[] = {
+      {"COM3", {"\\Device\\NamedPipe\\Spooler\\COM3", "\\Device\\Serial2"}, "\\Device\\Serial2"},
+      {"LPT1", {"\\Device\\Parallel0", "\\Device\\NamedPipe\\Spooler\\LPT1"}, "\\Device\\Parallel0"},
+      // Shorter than the pipe's prefix: the device.
+      {"COM4", {"\\Device\\NamedPipe", "\\Device\\Serial3"}, "\\Device\\NamedPipe"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.Name);
+    FakeDosDevices dos;
+    dos.SetTargets(c.Name, c.Targets);
+    EXPECT_EQ(ChooseDevicePath(c.Name, "PortName", true, dos), "\\\\.\\PortName");
+    const auto defines = dos.Defines();
+    ASSERT_EQ(defines.size(), 2u);
+    EXPECT_EQ(defines[0].Flags, DddRemoveDefinition);
+    EXPECT_EQ(defines[0].Name, "PortName");
+    EXPECT_EQ(defines[1].Flags, DddRawTargetPath);
+    EXPECT_EQ(defines[1].Name, "PortName");
+    EXPECT_EQ(defines[1].Target, c.Chosen);
+  }
 }
 
 TEST(SpoolerWorkaround, EveryFailedStepFallsBackToThePlainName) {
@@ -103,13 +109,6 @@ TEST(SpoolerWorkaround, EveryFailedStepFallsBackToThePlainName) {
     dos.ForgetDefinitions = true;
     EXPECT_EQ(ChooseDevicePath("COM2", "ComPortName", true, dos), "\\\\.\\COM2");
   }
-}
-
-TEST(SpoolerWorkaround, ATargetShorterThanThePrefixIsTheDevice) {
-  FakeDosDevices dos;
-  dos.SetTargets("COM4", {"\\Device\\NamedPipe", "\\Device\\Serial3"});
-  EXPECT_EQ(ChooseDevicePath("COM4", "ComPortName", true, dos), "\\\\.\\ComPortName");
-  EXPECT_EQ(dos.Defines().back().Target, "\\Device\\NamedPipe");
 }
 
 TEST(LptNames, CodesGiveTheirDeviceNames) {

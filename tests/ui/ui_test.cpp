@@ -40,6 +40,30 @@ void Shot(const std::string& name) { uitest::SaveScreenshot(ShotDir + "/" + name
 bool Enabled(const App& app, int id) { return IsWindowEnabled(app.Control(id)) != FALSE; }
 bool Checked(const App& app, int id) { return SendMessageA(app.Control(id), BM_GETCHECK, 0, 0) == BST_CHECKED; }
 
+// What a listed port enables.
+void ExpectPortControlsEnabled(const App& app) {
+  for (int id : {GetButtonId, SetButtonId, PrintButtonId, K40VRadioButtonId, K40IVRadioButtonId}) {
+    EXPECT_TRUE(Enabled(app, id)) << id;
+  }
+}
+
+// The Exit button ends the program with code 0.
+void ExpectExitWithZero(App& app) {
+  DWORD code = 1234;
+  ASSERT_TRUE(app.Exit(code));
+  EXPECT_EQ(code, 0u);
+}
+
+// A second copy shows nothing of its own and ends with -1 at once.
+void ExpectSecondCopyEndsWithMinusOne() {
+  App second;
+  ASSERT_TRUE(second.Start(QX_UI_APP_EXE));
+  DWORD code = 0;
+  ASSERT_TRUE(second.WaitExit(30000, code));
+  EXPECT_EQ(code, static_cast<DWORD>(-1));
+  EXPECT_EQ(uitest::FindTopLevel(second.Id(), MainWindowClass), nullptr);
+}
+
 TEST(MainWindow, ShowsItsControlsInTheirInitialStateAndExitsWithZero) {
   App app;
   ASSERT_TRUE(app.Start(QX_UI_APP_EXE));
@@ -72,21 +96,15 @@ TEST(MainWindow, ShowsItsControlsInTheirInitialStateAndExitsWithZero) {
     const char* text;
     bool enabled;
   };
+  // The empty port list disables what needs a port.
   const Expected controls[] = {
-      {PortLabelId, "Static", "Port", true},
-      {PortComboBoxId, "ComboBox", "", true},
-      {AddButtonId, "Button", "Add Port", true},
-      {GroupBoxId, "Button", "Select Printer Model", true},
-      {K40VIRadioButtonId, "Button", "QX-K40VII", true},
-      {K40VRadioButtonId, "Button", "QX-K40VI", false},
-      {K40IVRadioButtonId, "Button", "QX-K40V", false},
-      {GetButtonId, "Button", "Get", false},  // the empty list disables it
-      {SetButtonId, "Button", "Set", false},
-      {PrintButtonId, "Button", "Print Test", false},
-      {ExitButtonId, "Button", "Exit", true},
-      {ProgressBarId, "msctls_progress32", "", true},
-      {Label1Id, "Static", "Current Setting", true},
-      {Label2Id, "Static", "", true},
+      {PortLabelId, "Static", "Port", true},           {PortComboBoxId, "ComboBox", "", true},
+      {AddButtonId, "Button", "Add Port", true},       {GroupBoxId, "Button", "Select Printer Model", true},
+      {K40VIRadioButtonId, "Button", "QX-K40VII", true}, {K40VRadioButtonId, "Button", "QX-K40VI", false},
+      {K40IVRadioButtonId, "Button", "QX-K40V", false}, {GetButtonId, "Button", "Get", false},
+      {SetButtonId, "Button", "Set", false},           {PrintButtonId, "Button", "Print Test", false},
+      {ExitButtonId, "Button", "Exit", true},          {ProgressBarId, "msctls_progress32", "", true},
+      {Label1Id, "Static", "Current Setting", true},   {Label2Id, "Static", "", true},
   };
   for (const Expected& c : controls) {
     HWND control = app.Control(c.id);
@@ -132,10 +150,7 @@ TEST(MainWindow, ShowsItsControlsInTheirInitialStateAndExitsWithZero) {
   app.Click(GetDlgItem(dialog, 102));  // Cancel
   EXPECT_TRUE(uitest::WaitFor([&] { return !IsWindowVisible(dialog) && IsWindowEnabled(main); }, 10000));
   EXPECT_EQ(SendMessageA(app.Control(PortComboBoxId), CB_GETCOUNT, 0, 0), 0);
-
-  DWORD code = 1234;
-  ASSERT_TRUE(app.Exit(code));
-  EXPECT_EQ(code, 0u);
+  ExpectExitWithZero(app);
 }
 
 TEST(MainWindow, ListsTheUsbDevicesOfBothClassesWithOneRunningNumberAndSelectsTheLast) {
@@ -154,9 +169,7 @@ TEST(MainWindow, ListsTheUsbDevicesOfBothClassesWithOneRunningNumberAndSelectsTh
   EXPECT_EQ(uitest::ComboItem(combo, 1), "USB PRN-001");
   EXPECT_EQ(uitest::ComboItem(combo, 2), "USB PRN-002");
   EXPECT_EQ(SendMessageA(combo, CB_GETCURSEL, 0, 0), 2);
-  for (int id : {GetButtonId, SetButtonId, PrintButtonId, K40VRadioButtonId, K40IVRadioButtonId}) {
-    EXPECT_TRUE(Enabled(app, id)) << id;
-  }
+  ExpectPortControlsEnabled(app);
 
   // No driver behind a root device: Get cannot open the port.
   app.Click(GetButtonId);
@@ -164,10 +177,7 @@ TEST(MainWindow, ListsTheUsbDevicesOfBothClassesWithOneRunningNumberAndSelectsTh
   EXPECT_TRUE(app.Dismiss(box));
   EXPECT_EQ(box.title, "Error");
   EXPECT_EQ(box.text, "This utility can't open communication port.");
-
-  DWORD code = 1234;
-  ASSERT_TRUE(app.Exit(code));
-  EXPECT_EQ(code, 0u);
+  ExpectExitWithZero(app);
 }
 
 TEST(SingleInstance, SecondCopyRestoresTheMinimisedFirstAndEndsWithMinusOne) {
@@ -181,25 +191,15 @@ TEST(SingleInstance, SecondCopyRestoresTheMinimisedFirstAndEndsWithMinusOne) {
   PostMessageA(application, WM_SYSCOMMAND, SC_MINIMIZE, 0);
   ASSERT_TRUE(uitest::WaitFor([&] { return IsIconic(application) && !IsWindowVisible(main); }, 10000));
 
-  App second;
-  ASSERT_TRUE(second.Start(QX_UI_APP_EXE));
-  DWORD code = 0;
-  ASSERT_TRUE(second.WaitExit(30000, code));
-  EXPECT_EQ(code, static_cast<DWORD>(-1));
-
+  ExpectSecondCopyEndsWithMinusOne();
   EXPECT_TRUE(uitest::WaitFor([&] { return !IsIconic(application) && IsWindowVisible(main); }, 10000));
   EXPECT_TRUE(uitest::WaitFor([&] { return GetForegroundWindow() == main; }, 10000));
   Shot("main_window_restored");
 
   // A second copy while the first is in view ends the same way.
-  App third;
-  ASSERT_TRUE(third.Start(QX_UI_APP_EXE));
-  ASSERT_TRUE(third.WaitExit(30000, code));
-  EXPECT_EQ(code, static_cast<DWORD>(-1));
+  ExpectSecondCopyEndsWithMinusOne();
   EXPECT_FALSE(first.Exited());
-
-  ASSERT_TRUE(first.Exit(code));
-  EXPECT_EQ(code, 0u);
+  ExpectExitWithZero(first);
 }
 
 // The exit with the real service manager: Wine's spooler and a vendor service of the
@@ -246,13 +246,8 @@ TEST_F(ExitTest, AnAcceptedCloseRemovesBothWindowsAtOnceAndTheServicesRunAgain) 
   EXPECT_LE(goneMs, 200);
   EXPECT_FALSE(app.Exited());  // the vendor service takes 1.5 s to start
 
-  App second;
-  ASSERT_TRUE(second.Start(QX_UI_APP_EXE));
-  DWORD code = 0;
-  ASSERT_TRUE(second.WaitExit(30000, code));
-  EXPECT_EQ(code, static_cast<DWORD>(-1));
+  ExpectSecondCopyEndsWithMinusOne();
   EXPECT_TRUE(WindowsGone());
-  EXPECT_EQ(uitest::FindTopLevel(second.Id(), MainWindowClass), nullptr);
   ExpectEndedWithServicesRunning();
 }
 
@@ -295,10 +290,7 @@ class ExchangeTest : public ::testing::Test {
   }
   // Every exchange test ends with the Exit button, and the program with code 0.
   void TearDown() override {
-    if (HasFatalFailure()) return;
-    DWORD code = 1234;
-    EXPECT_TRUE(app.Exit(code));
-    EXPECT_EQ(code, 0u);
+    if (!HasFatalFailure()) ExpectExitWithZero(app);
   }
 
   // Clicks a button and returns the message box it leads to, dismissed.
@@ -312,9 +304,7 @@ class ExchangeTest : public ::testing::Test {
 };
 
 TEST_F(ExchangeTest, GetShowsTheModelAndPrintTestPrintsTheLine) {
-  for (int id : {GetButtonId, SetButtonId, PrintButtonId, K40VRadioButtonId, K40IVRadioButtonId}) {
-    EXPECT_TRUE(Enabled(app, id)) << id;
-  }
+  ExpectPortControlsEnabled(app);
   uitest::MessageBoxSeen box = Press(GetButtonId, "get_information");
   EXPECT_EQ(box.title, "Information");
   EXPECT_EQ(box.text, "Getting information was successful.");
