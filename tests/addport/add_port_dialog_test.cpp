@@ -259,7 +259,7 @@ TEST_F(AddPortDialog, SearchAnswersAreListedOnceInArrivalOrder) {
     EXPECT_GE(CountCalls("Broadcast"), 2);  // at the showing, and for the page
     SetAnswers({{"10.1.1.7", true}, {"10.1.1.9", false}, {"10.1.1.8", true}, {"10.1.1.7", true}});
     for (int i = 0; i < 4; ++i) PostMessageA(dialog, SearchResultMessage, 0, 0);
-    EXPECT_TRUE(WaitFor([] { return CountCalls("ReadReply") == 4; }));
+    EXPECT_TRUE(WaitUntil([] { return CountCalls("ReadReply") == 4; }, std::chrono::seconds(5)));
     EXPECT_EQ(ListItems(dialog, IdComboBox41), (std::vector<std::string>{"10.1.1.7", "10.1.1.8"}));
     EXPECT_EQ(Selection(dialog, IdComboBox41), 0);
     EXPECT_EQ(Octets(dialog), "10.1.1.7");

@@ -4,6 +4,7 @@
 
 #include <cstring>
 #include <set>
+#include <utility>
 
 #include "app/main_window_logic.h"
 
@@ -19,18 +20,12 @@ TEST(AddPortRules, PresentDeviceNamesInAscendingOrder) {
 }
 
 TEST(AddPortRules, OctetFieldIsCorrectedWhenTheFocusLeaves) {
-  EXPECT_EQ(NormaliseOctet("300"), "0");
-  EXPECT_EQ(NormaliseOctet("08"), "8");
-  EXPECT_EQ(NormaliseOctet("007"), "7");
-  EXPECT_EQ(NormaliseOctet(""), "0");
-  EXPECT_EQ(NormaliseOctet("abc"), "0");
-  EXPECT_EQ(NormaliseOctet("0"), "0");
-  EXPECT_EQ(NormaliseOctet("255"), "255");
-  EXPECT_EQ(NormaliseOctet("256"), "0");
-  EXPECT_EQ(NormaliseOctet("-5"), "0");
-  EXPECT_EQ(NormaliseOctet(" +12"), "12");
-  EXPECT_EQ(NormaliseOctet("1x"), "1");
-  EXPECT_EQ(NormaliseOctet("99999999999999999999"), "0");  // no overflow
+  // Typed, then kept; the last one must not overflow.
+  const std::pair<const char*, const char*> cases[] = {
+      {"300", "0"}, {"08", "8"},   {"007", "7"},   {"", "0"},     {"abc", "0"}, {"0", "0"},
+      {"255", "255"}, {"256", "0"}, {"-5", "0"}, {" +12", "12"}, {"1x", "1"}, {"99999999999999999999", "0"},
+  };
+  for (const auto& [typed, kept] : cases) EXPECT_EQ(NormaliseOctet(typed), kept) << '"' << typed << '"';
 }
 
 TEST(AddPortRules, SelectedAddressFillsTheOctetFields) {

@@ -34,7 +34,7 @@ TEST_F(AddPortSearch, PrintersThatAnswerAreListedOnceEach) {
   std::string first;
   AddPort([&](HWND dialog) {
     // The showing itself searches, whatever page is active.
-    EXPECT_TRUE(WaitFor([&] { return ListItems(dialog, IdComboBox41).size() == 2; }, 8000))
+    EXPECT_TRUE(WaitUntil([&] { return ListItems(dialog, IdComboBox41).size() == 2; }, std::chrono::seconds(8)))
         << ::testing::PrintToString(ListItems(dialog, IdComboBox41));
     Sleep(500);  // the first printer's second answer has arrived by now
     auto listed = ListItems(dialog, IdComboBox41);
@@ -46,7 +46,7 @@ TEST_F(AddPortSearch, PrintersThatAnswerAreListedOnceEach) {
 
     // Choosing the page searches again from an empty list.
     ChoosePage(dialog, AddPortPage::Ethernet);
-    EXPECT_TRUE(WaitFor([&] { return ListItems(dialog, IdComboBox41).size() == 2; }, 8000));
+    EXPECT_TRUE(WaitUntil([&] { return ListItems(dialog, IdComboBox41).size() == 2; }, std::chrono::seconds(8)));
     listed = ListItems(dialog, IdComboBox41);
     EXPECT_EQ(std::set<std::string>(listed.begin(), listed.end()), printers);
     if (!listed.empty()) first = listed[0];

@@ -20,17 +20,9 @@
 #include "addport/add_port_dialog.h"
 #include "app/main_window_logic.h"
 #include "support/fake_host.h"
+#include "support/wait_until.h"
 
 namespace qx::test {
-
-inline bool WaitFor(const std::function<bool()>& done, int limitMs = 5000) {
-  const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(limitMs);
-  while (!done()) {
-    if (std::chrono::steady_clock::now() > end) return false;
-    Sleep(10);
-  }
-  return true;
-}
 
 // This process's dialog (a program left behind by an earlier run may show one too).
 inline HWND FindVisibleForm() {
@@ -94,7 +86,7 @@ inline void ChoosePage(HWND dialog, AddPortPage page) {
   const LPARAM at = MAKELPARAM((r.left + r.right) / 2, (r.top + r.bottom) / 2);
   SendMessageA(tabs, WM_LBUTTONDOWN, MK_LBUTTON, at);
   SendMessageA(tabs, WM_LBUTTONUP, 0, at);
-  WaitFor([&] { return ActivePage(dialog) == static_cast<int>(page); }, 2000);
+  WaitUntil([&] { return ActivePage(dialog) == static_cast<int>(page); }, std::chrono::seconds(2));
 }
 
 // Moves the keyboard focus inside the dialog, which belongs to another thread.
@@ -113,12 +105,12 @@ inline void Click(HWND dialog, int id) { PostMessageA(GetDlgItem(dialog, id), BM
 inline void WhileModal(const std::function<void(HWND dialog)>& steps, const std::function<void()>& modal) {
   std::thread driver([&] {
     HWND dialog = nullptr;
-    if (!WaitFor([&] { return (dialog = FindVisibleForm()) != nullptr; })) {
+    if (!WaitUntil([&] { return (dialog = FindVisibleForm()) != nullptr; }, std::chrono::seconds(5))) {
       ADD_FAILURE() << "the Add Port dialog did not appear";
       return;
     }
     steps(dialog);
-    if (!WaitFor([&] { return !IsWindowVisible(dialog); })) {
+    if (!WaitUntil([&] { return !IsWindowVisible(dialog); }, std::chrono::seconds(5))) {
       ADD_FAILURE() << "the Add Port dialog stayed open";
       PostMessageA(dialog, WM_CLOSE, 0, 0);
     }

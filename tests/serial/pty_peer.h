@@ -57,9 +57,7 @@ class PtyPeer {
   // Discards whatever earlier tests left in the line.
   void Drain() {
     SleepMilliseconds(20);
-    char buffer[4096];
-    DWORD n = 0;
-    while (ReadFile(handle_.Get(), buffer, sizeof buffer, &n, nullptr) && n > 0) {
+    while (!ReceiveNow().empty()) {
     }
   }
 

@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
-# pty_ports.sh setup|cleanup STATE_DIR
+# pty_ports.sh setup|cleanup STATE_DIR ["DEVICE PEER"...]
 #
-# Test fixture of the serial and parallel kinds: pairs of ptys joined by socat, one
-# end of each mapped to the device name under test, the other to a COM name that the
-# tests open as the printer. Standard COM/LPT names go through HKLM\Software\Wine\Ports
+# Test fixture of the serial and parallel kinds (and, with its own pair, of the UI
+# tests): pairs of ptys joined by socat, one end of each mapped to the device name
+# under test, the other to a COM name that the tests open as the printer. Standard COM/LPT names go through HKLM\Software\Wine\Ports
 # (so that QueryDosDeviceA answers for them, which needs a fresh Wine server); the
 # other names are plain dosdevices links. The pair behind COM20 goes away when a test
 # creates STATE_DIR/vanish-COM20 (a device pulled out in the middle of an exchange).
@@ -20,6 +20,7 @@ pairs=(
   "COM1 COM2" "COM10 COM11" "ComPortName COM12" "COM20 COM21"
   "LPT1 COM13" "LPT9 COM14" "QXLPT1 COM15" "QXLPT2 COM16" "PVD_LPT1 COM17" "PVD_LPT2 COM18" "LptPortName COM19"
 )
+[ $# -gt 2 ] && pairs=("${@:3}")
 
 in_registry() { [[ $1 =~ ^(COM|LPT)[0-9]+$ ]]; }
 lower() { tr '[:upper:]' '[:lower:]' <<<"$1"; }
@@ -66,7 +67,7 @@ cleanup() {
 setup() {
   cleanup
   # An interrupted run never gets to the Cleanup test: the session runs it then.
-  qx_at_session_end bash "$(realpath "$0")" cleanup "$state"
+  qx_at_session_end bash "$(realpath "$0")" cleanup "$state" "${pairs[@]}"
   mkdir -p "$state"
   local i=0 pair
   for pair in "${pairs[@]}"; do
@@ -75,14 +76,16 @@ setup() {
     i=$((i + 1))
   done
   # Watches for the vanish request (at most 15 minutes), then stops COM20's pair.
-  local vanishing
-  vanishing=$(sed -n 4p "$state/pids")
-  setsid bash -c 'for _ in $(seq 18000); do
-      [ -d "$1" ] || exit 0
-      [ -e "$1/vanish-COM20" ] && { kill "$2"; exit 0; }
-      sleep 0.05
-    done' watcher "$state" "$vanishing" </dev/null >/dev/null 2>&1 &
-  echo $! >>"$state/pids"
+  if [ "${pairs[3]:-}" = "COM20 COM21" ]; then
+    local vanishing
+    vanishing=$(sed -n 4p "$state/pids")
+    setsid bash -c 'for _ in $(seq 18000); do
+        [ -d "$1" ] || exit 0
+        [ -e "$1/vanish-COM20" ] && { kill "$2"; exit 0; }
+        sleep 0.05
+      done' watcher "$state" "$vanishing" </dev/null >/dev/null 2>&1 &
+    echo $! >>"$state/pids"
+  fi
   local n
   for i in "${!pairs[@]}"; do
     for n in $(seq 50); do [ -L "$state/p$i.b" ] && [ -L "$state/p$i.a" ] && break; sleep 0.1; done
@@ -116,5 +119,5 @@ setup() {
 case "$action" in
   setup) setup ;;
   cleanup) cleanup ;;
-  *) qx_log "usage: pty_ports.sh setup|cleanup STATE_DIR"; exit 2 ;;
+  *) qx_log "usage: pty_ports.sh setup|cleanup STATE_DIR [\"DEVICE PEER\"...]"; exit 2 ;;
 esac

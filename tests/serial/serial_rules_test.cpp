@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <utility>
+
 #include "fake_dos_devices.h"
 #include "port/parallel/lpt_rules.h"
 #include "port/serial/serial_rules.h"
@@ -112,15 +114,10 @@ TEST(SpoolerWorkaround, EveryFailedStepFallsBackToThePlainName) {
 }
 
 TEST(LptNames, CodesGiveTheirDeviceNames) {
-  EXPECT_EQ(LptDosName(0), "LPT1");
-  EXPECT_EQ(LptDosName(8), "LPT9");
-  EXPECT_EQ(LptDosName(9), "QXLPT1");
-  EXPECT_EQ(LptDosName(10), "QXLPT1");
-  EXPECT_EQ(LptDosName(11), "QXLPT2");
-  EXPECT_EQ(LptDosName(18), "QXLPT9");
-  EXPECT_EQ(LptDosName(19), "PVD_LPT1");
-  EXPECT_EQ(LptDosName(20), "PVD_LPT1");
-  EXPECT_EQ(LptDosName(21), "PVD_LPT2");
+  const std::pair<int, const char*> names[] = {{0, "LPT1"},      {8, "LPT9"},      {9, "QXLPT1"},
+                                               {10, "QXLPT1"},   {11, "QXLPT2"},   {18, "QXLPT9"},
+                                               {19, "PVD_LPT1"}, {20, "PVD_LPT1"}, {21, "PVD_LPT2"}};
+  for (const auto& [code, name] : names) EXPECT_EQ(LptDosName(code), name) << code;
   EXPECT_TRUE(LptNameMayBeSpooled(8));
   EXPECT_FALSE(LptNameMayBeSpooled(9));
 }

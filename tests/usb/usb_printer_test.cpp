@@ -40,6 +40,11 @@ class UsbPrinterTest : public ::testing::Test {
   QX_USBPrinterClass& device = port.UsbPrinterDevice;
 
   void TearDown() override { EXPECT_EQ(driver.BadCalls(), 0) << ::testing::PrintToString(driver.BadCallLog()); }
+  // The port open on the one printer there is.
+  void OpenOnePrinter() {
+    driver.AddPrinter();
+    ASSERT_EQ(port.Open(), 1);
+  }
   // Printer bytes for the host.
   void PrinterSays(const std::string& bytes) { engine.SendUnsolicited(bytes); }
   std::vector<std::uint32_t> ReadSizes(int index = 0) {
@@ -100,8 +105,7 @@ TEST_F(UsbPrinterTest, EventFailuresLeaveNothingOpen) {
 }
 
 TEST_F(UsbPrinterTest, ReadsFetchWholeUnitsAndKeepTheSurplus) {
-  driver.AddPrinter();
-  ASSERT_EQ(port.Open(), 1);
+  ASSERT_NO_FATAL_FAILURE(OpenOnePrinter());
   PrinterSays("0123456789");
   char buffer[1024] = {};
   int got = -1;
@@ -129,8 +133,7 @@ TEST_F(UsbPrinterTest, ReadsFetchWholeUnitsAndKeepTheSurplus) {
 }
 
 TEST_F(UsbPrinterTest, APendingReadIsBounded) {
-  driver.AddPrinter();
-  ASSERT_EQ(port.Open(), 1);
+  ASSERT_NO_FATAL_FAILURE(OpenOnePrinter());
   char buffer[16];
   int got = -1;
   const auto start = time.NowMilliseconds();
@@ -172,8 +175,7 @@ TEST_F(UsbPrinterTest, ARequestTheDriverKeepsAfterCancelIsGivenUp) {
 }
 
 TEST_F(UsbPrinterTest, WritesAreBracketedByTheVendorRequests) {
-  driver.AddPrinter();
-  ASSERT_EQ(port.Open(), 1);
+  ASSERT_NO_FATAL_FAILURE(OpenOnePrinter());
   int written = -1;
   EXPECT_EQ(port.Write(0, "\x1D\x49\x41", 3, &written), 1);
   EXPECT_EQ(written, 3);
@@ -213,8 +215,7 @@ TEST_F(UsbPrinterTest, WritesAreBracketedByTheVendorRequests) {
 }
 
 TEST_F(UsbPrinterTest, AStalledWriteIsToldResetAndTriedOnceMore) {
-  driver.AddPrinter();
-  ASSERT_EQ(port.Open(), 1);
+  ASSERT_NO_FATAL_FAILURE(OpenOnePrinter());
   driver.Change(0, [](UsbPrinter& p) { p.StallWrites = 2; });
   std::uint32_t count = 99;
   std::vector<std::int64_t> requestTimes;
@@ -257,8 +258,7 @@ TEST_F(UsbPrinterTest, AStalledWriteIsToldResetAndTriedOnceMore) {
 }
 
 TEST_F(UsbPrinterTest, AGoneDeviceRefusesWritesAndRequests) {
-  driver.AddPrinter();
-  ASSERT_EQ(port.Open(), 1);
+  ASSERT_NO_FATAL_FAILURE(OpenOnePrinter());
   driver.Change(0, [](UsbPrinter& p) { p.Present = false; });
   int written = -1;
   EXPECT_EQ(port.Write(0, "x", 1, &written), 0);

@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <tuple>
+#include <utility>
 
 namespace qx {
 namespace {
@@ -18,22 +20,18 @@ TEST(UsbRules, ChannelNames) {
 }
 
 TEST(UsbRules, DeviceNumbersAboveNineHundredNinetyNineBecomeZero) {
-  EXPECT_EQ(VendorDeviceNumber(0), 0);
-  EXPECT_EQ(VendorDeviceNumber(7), 7);
-  EXPECT_EQ(VendorDeviceNumber(999), 999);
-  EXPECT_EQ(VendorDeviceNumber(1000), 0);
-  EXPECT_EQ(VendorDeviceNumber(-1), 0);  // an unsigned comparison
+  // -1 is above them too: an unsigned comparison.
+  const std::pair<int, int> numbers[] = {{0, 0}, {7, 7}, {999, 999}, {1000, 0}, {-1, 0}};
+  for (const auto& [given, used] : numbers) EXPECT_EQ(VendorDeviceNumber(given), used) << given;
 }
 
 TEST(UsbRules, ChannelSelection) {
-  EXPECT_EQ(QdSelected(0), 0);
-  EXPECT_EQ(QdSelected(1), 1);
-  EXPECT_EQ(QdSelected(2), 0);
-  EXPECT_EQ(QdSelected(-5), 0);
-  EXPECT_EQ(ChannelModeFor(0), 1);
-  EXPECT_EQ(ChannelModeFor(1), 2);
-  EXPECT_EQ(ChannelModeFor(2), 0);
-  EXPECT_EQ(ChannelModeFor(77), 0);
+  // Setting, whether it selects QD, and the channel mode it gives.
+  const std::tuple<int, int, int> settings[] = {{0, 0, 1}, {1, 1, 2}, {2, 0, 0}, {-5, 0, 0}, {77, 0, 0}};
+  for (const auto& [setting, qd, mode] : settings) {
+    EXPECT_EQ(QdSelected(setting), qd) << setting;
+    EXPECT_EQ(ChannelModeFor(setting), mode) << setting;
+  }
   EXPECT_TRUE(ModeOpensQx(0) && ModeOpensQd(0));
   EXPECT_TRUE(ModeOpensQx(1) && !ModeOpensQd(1));
   EXPECT_TRUE(!ModeOpensQx(2) && ModeOpensQd(2));
@@ -88,12 +86,9 @@ TEST(UsbRules, ListingLinesAndReadSizes) {
   EXPECT_EQ(UsbListingLine(12, "USB001"), "  USB Port          USB012          USB001\n");
   EXPECT_EQ(DosNameOfInterfacePath("\\\\?\\usb#vid"), "usb#vid");
   EXPECT_EQ(DosNameOfInterfacePath("abc"), "");
-  EXPECT_EQ(PrinterReadRequest(1), 512u);
-  EXPECT_EQ(PrinterReadRequest(511), 512u);
-  EXPECT_EQ(PrinterReadRequest(512), 512u);
-  EXPECT_EQ(PrinterReadRequest(1000), 512u);
-  EXPECT_EQ(PrinterReadRequest(1024), 1024u);
-  EXPECT_EQ(PrinterReadRequest(1535), 1024u);
+  const std::pair<int, std::uint32_t> reads[] = {{1, 512},     {511, 512},   {512, 512},
+                                                 {1000, 512}, {1024, 1024}, {1535, 1024}};
+  for (const auto& [asked, request] : reads) EXPECT_EQ(PrinterReadRequest(asked), request) << asked;
 }
 
 }  // namespace
