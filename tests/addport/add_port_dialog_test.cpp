@@ -229,16 +229,12 @@ TEST_F(AddPortDialog, UsbPageNumbersBothClassesInOneRun) {
 TEST_F(AddPortDialog, OctetFieldsAreCorrectedWhenTheFocusLeaves) {
   AddPort([&](HWND dialog) {
     ChoosePage(dialog, AddPortPage::Ethernet);
-    SetText(dialog, IdEdit1, "300");
-    SetText(dialog, IdEdit1 + 1, "08");
-    SetText(dialog, IdEdit1 + 2, "");
-    SetText(dialog, IdEdit1 + 3, "5");
+    const char* typed[4] = {"300", "08", "", "5"};
+    const char* kept[4] = {"0", "8", "0", "5"};
+    for (int field = 0; field < 4; ++field) SetText(dialog, IdEdit1 + field, typed[field]);
     for (int field = 0; field < 4; ++field) Focus(dialog, IdEdit1 + field);
     Focus(dialog, IdComboBox41);
-    EXPECT_EQ(Text(dialog, IdEdit1), "0");
-    EXPECT_EQ(Text(dialog, IdEdit1 + 1), "8");
-    EXPECT_EQ(Text(dialog, IdEdit1 + 2), "0");
-    EXPECT_EQ(Text(dialog, IdEdit1 + 3), "5");
+    for (int field = 0; field < 4; ++field) EXPECT_EQ(Text(dialog, IdEdit1 + field), kept[field]) << field;
     // At most three characters each.
     EXPECT_EQ(SendMessageA(GetDlgItem(dialog, IdEdit1), EM_GETLIMITTEXT, 0, 0), 3);
     SetText(dialog, IdEdit1, "10");

@@ -73,16 +73,10 @@ TEST_F(ComPort, StateAfterConstruction) {
 }
 
 TEST_F(ComPort, ConfigureAppliesTheCodeTablesAndKeepsTheHandshakeForUnknownCodes) {
-  PortSettings s = SerialSettings(4, 1);
-  s.BaudCode = 7;
-  s.ParityCode = 2;
-  s.StopBitsCode = 2;
-  s.DataBits = 7;
-  s.FlowControl = 2;  // RTS/CTS
-  s.ReadTimeoutMultiplier = 1;
-  s.ReadTimeoutConstant = 2;
-  s.WriteTimeoutMultiplier = 3;
-  s.WriteTimeoutConstant = 4;
+  // Flow control 2 is RTS/CTS.
+  PortSettings s{.PortType = KindSerial, .SyncMode = 1, .PortNumber = 4, .BaudCode = 7, .DataBits = 7,
+                 .ParityCode = 2, .StopBitsCode = 2, .FlowControl = 2, .ReadTimeoutMultiplier = 1,
+                 .ReadTimeoutConstant = 2, .WriteTimeoutMultiplier = 3, .WriteTimeoutConstant = 4};
   ASSERT_EQ(port.Configure(&s), 1);
   EXPECT_EQ(port.PortNumber, 4);
   EXPECT_EQ(port.SyncMode, 1);

@@ -2,7 +2,6 @@
 
 // A device-call binding for the serial and parallel kinds' send workers under Wine.
 
-#include <gtest/gtest.h>
 #include <windows.h>
 
 #include <algorithm>
@@ -14,10 +13,6 @@
 
 #include "platform/time.h"
 #include "port/device/device_calls.h"
-#include "port/device/pending_io.h"
-#include "port/queued_port.h"
-#include "pty_peer.h"
-#include "support/wait_until.h"
 
 namespace qx::test {
 
@@ -97,32 +92,5 @@ class FaultyWrites final : public DeviceCalls {
   std::vector<DeviceOverlapped*> stalled_;
   std::atomic<std::uint32_t> ticks_{0};
 };
-
-inline void ConfigureAndOpen(TQXCCC& port, PortSettings settings) {
-  ASSERT_EQ(port.Configure(&settings), 1);
-  ASSERT_EQ(port.Open(), 1);
-}
-
-// With `port` open in asynchronous mode on `calls`: a write the driver keeps pending
-// for good does not hold Close beyond the cancel bound, its request is given up, and
-// the port then opens and writes again (to `peer`).
-inline void ExpectCloseGivesUpOnAStalledWrite(TQueuedPort& port, FaultyWrites& calls, PtyPeer& peer) {
-  calls.Stall = true;
-  ASSERT_EQ(port.Write(0, "held", 4, nullptr), 1);
-  ASSERT_TRUE(WaitUntil([&] { return calls.Stalled.load() == 1; }));
-  const int abandoned = AbandonedRequests();
-
-  const std::uint32_t start = calls.TickCount();
-  EXPECT_EQ(port.Close(), 1);
-  EXPECT_GE(calls.TickCount() - start, CancelLimitMs);
-  EXPECT_FALSE(port.HasWorkers());
-  EXPECT_EQ(AbandonedRequests(), abandoned + 1);
-
-  calls.Stall = false;
-  ASSERT_EQ(port.Open(), 1);
-  ASSERT_EQ(port.Write(0, "next", 4, nullptr), 1);
-  EXPECT_EQ(peer.Receive(4), "next");
-  EXPECT_EQ(port.Close(), 1);
-}
 
 }  // namespace qx::test

@@ -58,11 +58,8 @@ TEST_F(UsbPrinterTest, ConfigureAndOpenTheChosenInterface) {
   EXPECT_EQ(device.DeviceIndex, 0);
   EXPECT_EQ(port.Open(), 0);  // no printer interface
   for (int i = 0; i < 3; ++i) driver.AddPrinter();
-  PortSettings s;
-  s.DeviceNumber = 2;
-  s.WriteTimeoutMultiplier = 7;
-  s.WriteTimeoutConstant = 9;
-  s.SyncMode = 0;  // ignored
+  // The mode is ignored.
+  PortSettings s{.SyncMode = 0, .DeviceNumber = 2, .WriteTimeoutMultiplier = 7, .WriteTimeoutConstant = 9};
   EXPECT_EQ(port.Configure(&s), 1);
   EXPECT_EQ(device.WriteTimeoutMultiplier, 7u);
   EXPECT_EQ(device.WriteTimeoutConstant, 9u);
