@@ -63,31 +63,6 @@ inline std::string ComboItem(HWND combo, int index) {
   return text;
 }
 
-struct FoundWindow {
-  DWORD process = 0;
-  const char* windowClass = nullptr;
-  HWND owner = nullptr;  // for message boxes
-  HWND found = nullptr;
-};
-
-// A visible top-level window of a process and class (and owner, when given).
-inline HWND FindTopLevel(DWORD process, const char* windowClass, HWND owner = nullptr) {
-  FoundWindow search{process, windowClass, owner, nullptr};
-  EnumWindows(
-      [](HWND window, LPARAM data) -> BOOL {
-        auto& s = *reinterpret_cast<FoundWindow*>(data);
-        DWORD pid = 0;
-        GetWindowThreadProcessId(window, &pid);
-        if (pid != s.process || ClassOf(window) != s.windowClass) return TRUE;
-        if (s.owner != nullptr && GetWindow(window, GW_OWNER) != s.owner) return TRUE;
-        if (!IsWindowVisible(window)) return TRUE;
-        s.found = window;
-        return FALSE;
-      },
-      reinterpret_cast<LPARAM>(&search));
-  return search.found;
-}
-
 // Every visible top-level window, of any process.
 inline std::vector<HWND> VisibleTopLevelWindows() {
   std::vector<HWND> windows;
@@ -99,6 +74,18 @@ inline std::vector<HWND> VisibleTopLevelWindows() {
       reinterpret_cast<LPARAM>(&windows));
   std::sort(windows.begin(), windows.end());
   return windows;
+}
+
+// A visible top-level window of a process and class (and owner, when given: message boxes).
+inline HWND FindTopLevel(DWORD process, const char* windowClass, HWND owner = nullptr) {
+  for (HWND window : VisibleTopLevelWindows()) {
+    DWORD pid = 0;
+    GetWindowThreadProcessId(window, &pid);
+    if (pid == process && ClassOf(window) == windowClass && (owner == nullptr || GetWindow(window, GW_OWNER) == owner)) {
+      return window;
+    }
+  }
+  return nullptr;
 }
 
 struct MessageBoxSeen {
