@@ -151,7 +151,7 @@ TEST_F(ServiceControlTest, AServiceThatFailsToStartEndsTheWalk) {
   EXPECT_EQ(fake.StateOf(L"B"), ServiceStopped);
 }
 
-TEST_F(ServiceControlTest, ExitCodesEndTheWaitWithTheServicesOwnCodeBehind1066) {
+TEST_F(ServiceControlTest, ExitCodesEndTheStopsWaitWithTheServicesOwnCodeBehind1066) {
   struct Case {
     std::uint32_t win32;
     std::uint32_t specific;
@@ -171,18 +171,6 @@ TEST_F(ServiceControlTest, ExitCodesEndTheWaitWithTheServicesOwnCodeBehind1066) 
     EXPECT_EQ(node.StopTree(), c.expected) << c.win32 << "/" << c.specific;
     EXPECT_EQ(local.OpenHandles(), 0);
   }
-  // A start that fails: the service falls back to stopped with its own code.
-  FakeService& service = fake.Add(L"Svc", ServiceStopped);
-  service.StartTakesMs = -1;
-  service.OnQuery = [](FakeService& s, std::int64_t) {
-    if (s.State == ServiceStartPending) {
-      s.State = ServiceStopped;
-      s.Win32ExitCode = ErrorServiceSpecific;
-      s.SpecificExitCode = 7;
-    }
-  };
-  CServiceControl node(fake, L"Svc");
-  EXPECT_EQ(node.StartTree(), 7);
 }
 
 TEST_F(ServiceControlTest, AStoppedServiceWithAnExitCodeCountsAsStopped) {
@@ -212,35 +200,35 @@ TEST_F(ServiceControlTest, AServiceThatStaysPendingEndsWithTimeoutAfterTheBound)
 }
 
 TEST_F(ServiceControlTest, AServiceThatVanishesWhileStoppingCountsAsStoppedButNotWhileStarting) {
-  FakeService& service = fake.Add(L"Svc", ServiceRunning);
-  service.StopTakesMs = -1;
-  service.OnQuery = [](FakeService& s, std::int64_t) {
-    if (s.State == ServiceStopPending) s.OpenError = ErrorServiceDoesNotExist;
-  };
-  CServiceControl node(fake, L"Svc");
-  EXPECT_EQ(node.StopTree(), 0);
-
-  FakeService& other = fake.Add(L"Other", ServiceStopped);
-  other.StartTakesMs = -1;
-  other.OnQuery = [](FakeService& s, std::int64_t) {
-    if (s.State == ServiceStartPending) s.OpenError = ErrorServiceDoesNotExist;
-  };
-  CServiceControl second(fake, L"Other");
-  EXPECT_EQ(second.StartTree(), static_cast<int>(ErrorServiceDoesNotExist));
+  for (const bool start : {false, true}) {
+    FakeService& service = fake.Add(start ? L"Starting" : L"Stopping", start ? ServiceStopped : ServiceRunning);
+    service.StopTakesMs = service.StartTakesMs = -1;
+    service.OnQuery = [](FakeService& s, std::int64_t) {
+      if (s.State == ServiceStopPending || s.State == ServiceStartPending) s.OpenError = ErrorServiceDoesNotExist;
+    };
+    CServiceControl node(fake, service.Name);
+    EXPECT_EQ(start ? node.StartTree() : node.StopTree(), start ? static_cast<int>(ErrorServiceDoesNotExist) : 0);
+  }
 }
 
-// Falling back ends the wait at once instead of polling to the bound; a service still
-// running right after its stop was accepted has not fallen back yet.
+// Falling back ends the wait at once instead of polling to the bound, with the service's
+// own code when it gives one; a service still running right after its stop was accepted
+// has not fallen back yet.
 TEST_F(ServiceControlTest, AFallBackEndsTheWaitAtOnceWithAnError) {
-  FakeService& starting = fake.Add(L"Starter", ServiceStopped);
-  starting.StartTakesMs = -1;
-  starting.OnQuery = [](FakeService& s, std::int64_t) {
-    if (s.State == ServiceStartPending) s.State = ServiceStopped;  // exit code stays 0
-  };
-  CServiceControl starter(fake, L"Starter");
-  std::int64_t begin = fake.NowMs();
-  EXPECT_EQ(starter.StartTree(), static_cast<int>(ErrorServiceNotActive));
-  EXPECT_EQ(fake.NowMs(), begin);
+  for (const std::uint32_t own : {7u, 0u}) {
+    FakeService& starting = fake.Add(own != 0 ? L"Failing" : L"Starter", ServiceStopped);
+    starting.StartTakesMs = -1;
+    starting.OnQuery = [own](FakeService& s, std::int64_t) {
+      if (s.State != ServiceStartPending) return;
+      s.State = ServiceStopped;
+      s.Win32ExitCode = own != 0 ? ErrorServiceSpecific : 0;
+      s.SpecificExitCode = own;
+    };
+    CServiceControl starter(fake, starting.Name);
+    const std::int64_t begin = fake.NowMs();
+    EXPECT_EQ(starter.StartTree(), own != 0 ? static_cast<int>(own) : static_cast<int>(ErrorServiceNotActive));
+    EXPECT_EQ(fake.NowMs(), begin);
+  }
 
   FakeService& stopping = fake.Add(L"Stopper", ServiceRunning);
   stopping.StopTakesMs = -1;
@@ -249,7 +237,7 @@ TEST_F(ServiceControlTest, AFallBackEndsTheWaitAtOnceWithAnError) {
     if (++queries == 3) s.State = ServiceRunning;  // seen stop-pending once, then back
   };
   CServiceControl stopper(fake, L"Stopper");
-  begin = fake.NowMs();
+  const std::int64_t begin = fake.NowMs();
   EXPECT_EQ(stopper.StopTree(), static_cast<int>(ErrorServiceAlreadyRunning));
   EXPECT_EQ(fake.NowMs() - begin, ServiceTreePollMs);
 
