@@ -406,7 +406,7 @@ TEST_F(MainWindowLogicTest, SetWritesTheValueOfTheCheckedRadioButton) {
 // 40 s, on the network 60 s.
 TEST_F(MainWindowLogicTest, SetWaitsForTheRestartWithTheControlsDisabled) {
   host.checked[static_cast<int>(Control::K40IVRadioButton)] = true;
-  for (const auto [kind, waitMs] : {std::pair{1, 40000}, std::pair{3, 60000}}) {
+  for (const auto& [kind, waitMs] : {std::pair{1, 40000}, std::pair{3, 60000}}) {
     SCOPED_TRACE(kind);
     UsePort(kind, "PORT" + std::to_string(kind));
     host.events.clear();
