@@ -316,45 +316,37 @@ TEST_F(ServiceControlTest, ServiceRequestOpensItsOwnHandlesAndReturnsTheFirstErr
 
 class SpoolerTest : public ServiceControlTest {
  protected:
-  void MakeSpooler(std::int64_t processEndsAfterMs) {
-    fake.Add(L"Spooler", ServiceRunning).StopTakesMs = -1;  // the state is not what it waits for
-    fake.Processes = {{L"explorer.exe", -1}, {L"spoolsv.exe", fake.NowMs() + processEndsAfterMs}};
-  }
-  std::vector<std::int64_t> CheckSeconds(std::int64_t begin) const {
-    std::vector<std::int64_t> seconds;
-    for (std::int64_t t : fake.SnapshotTimes()) seconds.push_back((t - begin) / 1000);
-    return seconds;
+  // A running spooler whose process ends this long after now (negative: never).
+  static void MakeSpooler(FakeServiceSystem& system, std::int64_t processEndsAfterMs) {
+    system.Add(L"Spooler", ServiceRunning).StopTakesMs = -1;  // the state is not what it waits for
+    system.Processes = {{L"explorer.exe", -1},
+                        {L"spoolsv.exe", processEndsAfterMs < 0 ? -1 : system.NowMs() + processEndsAfterMs}};
   }
 };
 
-TEST_F(SpoolerTest, StopWaitsForTheSpoolerProcessInThreeSecondSteps) {
-  MakeSpooler(7000);
-  CServiceControl tree(fake, L"Spooler");
-  EXPECT_TRUE(tree.Dependents().empty());
-  const std::int64_t begin = fake.NowMs();
-  EXPECT_EQ(tree.StopTree(), 0);
-  EXPECT_EQ(CheckSeconds(begin), (std::vector<std::int64_t>{0, 3, 6, 9}));
-  EXPECT_EQ(fake.NowMs() - begin, 9000);
-  EXPECT_EQ(fake.LogOf({"Query"}).size(), 1u);  // only before the request: no state polling
-}
-
-TEST_F(SpoolerTest, ProcessStillThereAfterSixtySecondsGivesTimeout) {
-  MakeSpooler(-1);
-  fake.Processes[1].EndsAtMs = -1;
-  CServiceControl tree(fake, L"Spooler");
-  const std::int64_t begin = fake.NowMs();
-  EXPECT_EQ(tree.StopTree(), static_cast<int>(ErrorTimeout));
-  std::vector<std::int64_t> expected;
-  for (int s = 0; s <= 60; s += 3) expected.push_back(s);
-  EXPECT_EQ(CheckSeconds(begin), expected);
-  EXPECT_EQ(fake.NowMs() - begin, 60000);
-  // Gone just before the last check: success.
-  FakeServiceSystem late;
-  late.Add(L"Spooler", ServiceRunning).StopTakesMs = -1;
-  late.Processes = {{L"spoolsv.exe", late.NowMs() + 59999}};
-  CServiceControl lateTree(late, L"Spooler");
-  EXPECT_EQ(lateTree.StopTree(), 0);
-  EXPECT_EQ(late.SnapshotTimes().size(), 21u);
+// The stop checks the process every 3 s, for 60 s at most, and polls no state.
+TEST_F(SpoolerTest, StopWaitsForTheSpoolerProcessInThreeSecondStepsUpToSixty) {
+  const struct {
+    std::int64_t processEndsAfterMs;
+    int result;
+    std::int64_t lastCheckSecond;
+  } cases[] = {{7000, 0, 9}, {59999, 0, 60}, {-1, static_cast<int>(ErrorTimeout), 60}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.processEndsAfterMs);
+    FakeServiceSystem local;
+    MakeSpooler(local, c.processEndsAfterMs);
+    CServiceControl tree(local, L"Spooler");
+    EXPECT_TRUE(tree.Dependents().empty());
+    const std::int64_t begin = local.NowMs();
+    EXPECT_EQ(tree.StopTree(), c.result);
+    std::vector<std::int64_t> expected, seconds;
+    for (std::int64_t s = 0; s <= c.lastCheckSecond; s += 3) expected.push_back(s);
+    for (std::int64_t t : local.SnapshotTimes()) seconds.push_back((t - begin) / 1000);
+    EXPECT_EQ(seconds, expected);
+    EXPECT_EQ(local.NowMs() - begin, c.lastCheckSecond * 1000);
+    EXPECT_EQ(local.LogOf({"Query"}).size(), 1u);  // only before the request
+    EXPECT_EQ(local.OpenHandles(), 0);
+  }
 }
 
 TEST_F(SpoolerTest, NamesCompareWithoutRegardToCase) {
@@ -373,7 +365,7 @@ TEST_F(SpoolerTest, NamesCompareWithoutRegardToCase) {
 }
 
 TEST_F(SpoolerTest, DependentsStopFirstAndAFailureLeavesTheSpoolerAlone) {
-  MakeSpooler(0);
+  MakeSpooler(fake, 0);
   fake.Service(L"Spooler").Dependents = {L"Fax", L"PrintNotify"};
   fake.Add(L"Fax", ServiceRunning).StopTakesMs = 100;
   fake.Add(L"PrintNotify", ServiceRunning).StopError = ErrorAccessDenied;
