@@ -30,8 +30,7 @@ TEST(ReliabilitySoak, AThousandGetsLeaveNoHandlesOrMemoryBehind) {
     for (int i = 0; i < count; ++i) {
       rig.host.events.clear();
       logic.GetButtonClick();
-      if (rig.host.Boxes() == std::vector<std::string>{"box Information (information icon): " +
-                                                   std::string(MessageGetSucceeded)}) {
+      if (rig.host.Boxes() == std::vector<std::string>{test::BoxLine(MessageGetSucceeded)}) {
         ++succeeded;
       }
       // The simulated printer and driver keep records of their own; they are not the

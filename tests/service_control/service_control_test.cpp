@@ -151,7 +151,7 @@ TEST_F(ServiceControlTest, AServiceThatFailsToStartEndsTheWalk) {
   EXPECT_EQ(fake.StateOf(L"B"), ServiceStopped);
 }
 
-TEST_F(ServiceControlTest, ExitCodesEndTheStopsWaitWithTheServicesOwnCodeBehind1066) {
+TEST_F(ServiceControlTest, ExitCodesEndTheStopsWaitWithTheServicesOwnCodeBehind1066UnlessStopped) {
   struct Case {
     std::uint32_t win32;
     std::uint32_t specific;
@@ -171,9 +171,7 @@ TEST_F(ServiceControlTest, ExitCodesEndTheStopsWaitWithTheServicesOwnCodeBehind1
     EXPECT_EQ(node.StopTree(), c.expected) << c.win32 << "/" << c.specific;
     EXPECT_EQ(local.OpenHandles(), 0);
   }
-}
-
-TEST_F(ServiceControlTest, AStoppedServiceWithAnExitCodeCountsAsStopped) {
+  // Once stopped, an exit code does not count.
   FakeService& service = fake.Add(L"Svc", ServiceRunning);
   service.StopTakesMs = 100;
   service.OnQuery = [](FakeService& s, std::int64_t) { s.Win32ExitCode = s.State == ServiceStopped ? 1067 : 0; };
