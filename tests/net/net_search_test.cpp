@@ -78,35 +78,29 @@ class SearchReplyTest : public ::testing::Test {
   }
 };
 
-TEST_F(SearchReplyTest, PlainPrinterQualifiesWithItsAddress) {
-  std::string address;
-  // 0x0090 = 144 data bytes: the length check compares unsigned values.
-  EXPECT_EQ(Answer(Reply('p', 0, Identity("NX-L72")), &address), 1);
-  EXPECT_EQ(address, SenderText);
-}
-
-TEST_F(SearchReplyTest, ExtendedInterfaceQualifiesByBit4OfByte61) {
-  EXPECT_EQ(Answer(Reply('p', 0xE000, Identity("NX-G72", 0x0C))), 1);
-  std::string address;
-  EXPECT_EQ(Answer(Reply('p', 0xE000, Identity("NX-G72", 0x08)), &address), 0);
-  EXPECT_EQ(address, SenderText);  // well formed: the sender is still reported
-}
-
-TEST_F(SearchReplyTest, OtherIdentityIsReportedButDoesNotQualify) {
-  std::string address;
-  EXPECT_EQ(Answer(Reply('p', 0, Identity("XY-L72")), &address), 0);
-  EXPECT_EQ(address, SenderText);
-}
-
-TEST_F(SearchReplyTest, MalformedRepliesAreRejectedWithoutAnAddress) {
-  const std::string wrongLength = Reply('p', 0, Identity("NX-L72"), 143);
-  const std::string wrongResult = Reply('p', 0x0001, Identity("NX-L72"));
-  const std::string query = Reply('q', 0, Identity("NX-L72"));
-  const std::string tooShort = "ZEMAKp";
-  for (const std::string& datagram : {wrongLength, wrongResult, query, tooShort}) {
+// A well-formed reply reports its sender, and qualifies by its identity; a malformed
+// one is rejected without an address.
+TEST_F(SearchReplyTest, RepliesQualifyByIdentityAndOnlyWellFormedOnesGiveTheSender) {
+  const struct {
+    std::string datagram;
+    int result;
+    bool wellFormed;
+  } replies[] = {
+      // 0x0090 = 144 data bytes: the length check compares unsigned values.
+      {Reply('p', 0, Identity("NX-L72")), 1, true},
+      // An extended interface qualifies by bit 4 of byte 61.
+      {Reply('p', 0xE000, Identity("NX-G72", 0x0C)), 1, true},
+      {Reply('p', 0xE000, Identity("NX-G72", 0x08)), 0, true},
+      {Reply('p', 0, Identity("XY-L72")), 0, true},
+      {Reply('p', 0, Identity("NX-L72"), 143), 0, false},
+      {Reply('p', 0x0001, Identity("NX-L72")), 0, false},
+      {Reply('q', 0, Identity("NX-L72")), 0, false},
+      {"ZEMAKp", 0, false},
+  };
+  for (const auto& reply : replies) {
     std::string address;
-    EXPECT_EQ(Answer(datagram, &address), 0);
-    EXPECT_EQ(address, "unchanged");
+    EXPECT_EQ(Answer(reply.datagram, &address), reply.result) << &reply - replies;
+    EXPECT_EQ(address, reply.wellFormed ? SenderText : "unchanged") << &reply - replies;
   }
 }
 

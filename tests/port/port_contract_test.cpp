@@ -9,16 +9,13 @@
 #include <memory>
 #include <string>
 
-#include "port/net/net_port.h"
 #include "port/port_settings.h"
-#include "port/service/service_port.h"
 #include "port/standard_ports.h"
 #include "port/usb/usb_port.h"
 #include "port/usb/usb_printer.h"
 #include "sim/engine/printer_engine.h"
-#include "sim/port_service/stand_in_library.h"
-#include "sim/transport/simulated_printer.h"
 #include "sim/usb/simulated_usb.h"
+#include "support/exchange_rigs.h"
 #include "support/wait_until.h"
 #ifdef _WIN32
 #include "port/parallel/lpt_port.h"
@@ -131,43 +128,17 @@ class UsbRig final : public Rig {
   Kind port_{kind, driver_};
 };
 
-class NetworkRig final : public Rig {
+// A kind from the port table of one of the exchange tests' rigs (the same device
+// behind it as there).
+class TableRig final : public Rig {
  public:
-  NetworkRig() : Rig(KindNetwork) {
-    std::copy(options_.Address.begin(), options_.Address.end(), settings.IpAddress);
-    printer_.Start();
+  TableRig(int kind, std::unique_ptr<test::ExchangeRig> rig) : Rig(kind), rig_(std::move(rig)) {
+    rig_->Table().Create(kind);
   }
-  TQXCCC& Port() override { return port_; }
+  TQXCCC& Port() override { return *rig_->Table().At(settings.PortType); }
 
  private:
-  sim::SimulatedPrinterOptions options_ = [] {
-    sim::SimulatedPrinterOptions options;
-    options.Address = {127, 6, 9, 1};
-    return options;
-  }();
-  sim::SimulatedPrinter printer_{options_};
-  TQXNET port_{KindNetwork};
-};
-
-class PortServiceRig final : public Rig {
- public:
-  PortServiceRig() : Rig(KindPortService) {
-    settings.SyncMode = 1;  // the generated name "PVDPRT001"
-    settings.PortNumber = 1;
-    test::Zemak().SetBackend(&hooks_);
-  }
-  ~PortServiceRig() override {
-    port_.reset();
-    test::Zemak().Reset();
-  }
-  TQXCCC& Port() override { return *port_; }
-
- private:
-  sim::FakeClock clock_;
-  sim::PrinterEngine engine_{clock_};
-  test::EngineBackend backend_{engine_};
-  ZemakTestBackend hooks_ = backend_.Backend();
-  std::unique_ptr<TQXPH> port_ = std::make_unique<TQXPH>(KindPortService, test::TestServiceLibrary());
+  std::unique_ptr<test::ExchangeRig> rig_;
 };
 
 #ifdef _WIN32
@@ -192,10 +163,18 @@ std::unique_ptr<Rig> RigFor(int kind) {
     case KindParallel: return std::make_unique<PtyRig<TQXLPT, KindParallel>>("COM13");
 #endif
     case KindVendorUsb: return std::make_unique<UsbRig<TQXUSB, test::SimVendorUsbDriver, KindVendorUsb>>();
-    case KindNetwork: return std::make_unique<NetworkRig>();
+    case KindNetwork: {
+      const Ipv4Address printer{127, 6, 9, 1};
+      auto rig = std::make_unique<TableRig>(kind, std::make_unique<test::NetRig>(printer));
+      std::copy(printer.begin(), printer.end(), rig->settings.IpAddress);
+      return rig;
+    }
     case KindUsbPrinter: return std::make_unique<UsbRig<TQXUSBPRN, test::SimUsbPrintDriver, KindUsbPrinter>>();
-    default: return std::make_unique<PortServiceRig>();
   }
+  auto service = std::make_unique<TableRig>(kind, std::make_unique<test::ServiceRig>());
+  service->settings.SyncMode = 1;  // the generated name "PVDPRT001"
+  service->settings.PortNumber = 1;
+  return service;
 }
 
 class OpenPortContract : public ::testing::TestWithParam<int> {

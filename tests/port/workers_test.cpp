@@ -42,10 +42,26 @@ std::string Pattern(int n, int seed = 0) {
   return s;
 }
 
-TEST(SendWorker, SendsThreeThousandBytesInBlocksOfTheBlockSize) {
-  MemoryDevice device;
+// A memory port over its device, not yet open.
+class PortWorkers : public ::testing::Test {
+ protected:
   Progress progress;  // outlives the port: its worker calls the hook
-  TMemoryPort port(0, device);
+  MemoryDevice device;
+  TMemoryPort port{0, device};
+
+  // Opens the port and queues `block`, whose first device write is held.
+  void OpenWithHeldWrite(const std::string& block) {
+    ASSERT_EQ(port.Open(), 1);
+    device.Hold = true;
+    ASSERT_EQ(port.Write(0, block.data(), static_cast<int>(block.size()), nullptr), 1);
+    ASSERT_TRUE(WaitUntil([&] { return device.WritesStarted == 1; }));
+  }
+};
+using SendWorker = PortWorkers;
+using ReceiveWorker = PortWorkers;
+using Ports = PortWorkers;
+
+TEST_F(SendWorker, SendsThreeThousandBytesInBlocksOfTheBlockSize) {
   progress.Install(port);
   ASSERT_EQ(port.Open(), 1);
   const std::string data = Pattern(3000);
@@ -59,11 +75,8 @@ TEST(SendWorker, SendsThreeThousandBytesInBlocksOfTheBlockSize) {
   port.Close();
 }
 
-TEST(SendWorker, ShortPiecesAreRetriedUntilTheBlockIsOut) {
-  MemoryDevice device;
+TEST_F(SendWorker, ShortPiecesAreRetriedUntilTheBlockIsOut) {
   device.MaxPerWrite = 300;
-  Progress progress;  // outlives the port: its worker calls the hook
-  TMemoryPort port(0, device);
   progress.Install(port);
   ASSERT_EQ(port.Open(), 1);
   const std::string data = Pattern(1000);
@@ -75,16 +88,11 @@ TEST(SendWorker, ShortPiecesAreRetriedUntilTheBlockIsOut) {
   EXPECT_EQ(progress.Calls(), (std::vector<std::pair<int, int>>{{300, 0}, {600, 0}, {900, 0}, {1000, 1}}));
 }
 
-TEST(SendWorker, ClearOutputAbandonsTheBlockAfterThePieceInProgress) {
-  MemoryDevice device;
+TEST_F(SendWorker, ClearOutputAbandonsTheBlockAfterThePieceInProgress) {
   device.MaxPerWrite = 1000;
-  TMemoryPort port(0, device);
   ASSERT_EQ(port.SetOutputBlockSize(4096), 1);
-  ASSERT_EQ(port.Open(), 1);
-  device.Hold = true;
   const std::string block = Pattern(4096);
-  ASSERT_EQ(port.Write(0, block.data(), 4096, nullptr), 1);
-  ASSERT_TRUE(WaitUntil([&] { return device.WritesStarted == 1; }));
+  OpenWithHeldWrite(block);
   EXPECT_EQ(port.GetOutputPending(), 4096);  // the block in progress still counts
 
   port.ClearOutput();
@@ -98,15 +106,10 @@ TEST(SendWorker, ClearOutputAbandonsTheBlockAfterThePieceInProgress) {
   EXPECT_TRUE(device.Written() == block.substr(0, 1000) + "after");
 }
 
-TEST(SendWorker, AnAbandonedBlockStaysAbandonedAfterAPark) {
-  MemoryDevice device;
+TEST_F(SendWorker, AnAbandonedBlockStaysAbandonedAfterAPark) {
   device.MaxPerWrite = 100;
-  TMemoryPort port(0, device);
-  ASSERT_EQ(port.Open(), 1);
-  device.Hold = true;
   const std::string old = Pattern(1000);
-  ASSERT_EQ(port.Write(0, old.data(), 1000, nullptr), 1);
-  ASSERT_TRUE(WaitUntil([&] { return device.WritesStarted == 1; }));
+  OpenWithHeldWrite(old);
   port.SuspendOutput();
   device.Hold = false;
   // Parked between two pieces of the old block.
@@ -117,56 +120,36 @@ TEST(SendWorker, AnAbandonedBlockStaysAbandonedAfterAPark) {
   EXPECT_TRUE(device.Written() == old.substr(0, 100) + "new");
 }
 
-TEST(SendWorker, ClearOutputWhileIdleDoesNotDropTheNextWrite) {
-  MemoryDevice device;
-  TMemoryPort port(0, device);
+TEST_F(SendWorker, ClearOrSuspendWhileIdleDoesNotDropTheNextWrite) {
   ASSERT_EQ(port.Open(), 1);
   port.ClearOutput();  // nothing in progress
   ASSERT_EQ(port.Write(0, "kept", 4, nullptr), 1);
   ASSERT_TRUE(WaitUntil([&] { return device.Written() == "kept"; }));
-}
-
-TEST(SendWorker, CloseWhileParkedOnAnEmptyQueueReturnsPromptly) {
-  MemoryDevice device;
-  TMemoryPort port(0, device);
-  ASSERT_EQ(port.Open(), 1);
-  ASSERT_EQ(port.Write(0, "x", 1, nullptr), 1);
-  ASSERT_TRUE(WaitUntil([&] { return port.GetOutputPending() == 0; }));  // parked again
-  auto closed = std::async(std::launch::async, [&] { return port.Close(); });
-  ASSERT_EQ(closed.wait_for(std::chrono::seconds(10)), std::future_status::ready);
-  EXPECT_EQ(closed.get(), 1);
-  EXPECT_FALSE(port.HasWorkers());
-}
-
-TEST(SendWorker, CloseWhileADeviceWriteIsStuckReturnsPromptly) {
-  MemoryDevice device;
-  TMemoryPort port(0, device);
-  ASSERT_EQ(port.Open(), 1);
-  device.Hold = true;
-  ASSERT_EQ(port.Write(0, "stuck", 5, nullptr), 1);
-  ASSERT_TRUE(WaitUntil([&] { return device.WritesStarted == 1; }));
-  auto closed = std::async(std::launch::async, [&] { return port.Close(); });
-  ASSERT_EQ(closed.wait_for(std::chrono::seconds(10)), std::future_status::ready);
-  EXPECT_EQ(device.Written(), "");
-}
-
-TEST(SendWorker, SuspendOutputThenWriteResumes) {
-  MemoryDevice device;
-  TMemoryPort port(0, device);
-  ASSERT_EQ(port.Open(), 1);
-  port.SuspendOutput();
+  port.SuspendOutput();  // the next write resumes the worker
   ASSERT_EQ(port.Write(0, "hello", 5, nullptr), 1);
-  ASSERT_TRUE(WaitUntil([&] { return device.Written() == "hello"; }));
+  ASSERT_TRUE(WaitUntil([&] { return device.Written() == "kepthello"; }));
 }
 
-TEST(SendWorker, SuspendOutputStopsAtTheNextBlockUntilResumed) {
-  MemoryDevice device;
-  TMemoryPort port(0, device);
-  ASSERT_EQ(port.Open(), 1);
-  device.Hold = true;
+// Close returns promptly with the send worker parked on an empty queue, and with it
+// held in a device write that does not end.
+TEST_F(SendWorker, CloseReturnsPromptlyParkedOrInAStuckWrite) {
+  for (const bool stuck : {false, true}) {
+    SCOPED_TRACE(stuck ? "stuck" : "parked");
+    ASSERT_EQ(port.Open(), 1);
+    device.Hold = stuck;
+    ASSERT_EQ(port.Write(0, "x", 1, nullptr), 1);
+    ASSERT_TRUE(WaitUntil([&] { return stuck ? device.WritesStarted == 2 : port.GetOutputPending() == 0; }));
+    auto closed = std::async(std::launch::async, [&] { return port.Close(); });
+    ASSERT_EQ(closed.wait_for(std::chrono::seconds(10)), std::future_status::ready);
+    EXPECT_EQ(closed.get(), 1);
+    EXPECT_FALSE(port.HasWorkers());
+  }
+  EXPECT_EQ(device.Written(), "x");  // the stuck write took nothing
+}
+
+TEST_F(SendWorker, SuspendOutputStopsAtTheNextBlockUntilResumed) {
   const std::string data = Pattern(3000);
-  ASSERT_EQ(port.Write(0, data.data(), 3000, nullptr), 1);
-  ASSERT_TRUE(WaitUntil([&] { return device.WritesStarted == 1; }));
+  OpenWithHeldWrite(data);
   port.SuspendOutput();
   device.Hold = false;
   ASSERT_TRUE(WaitUntil([&] { return device.Written().size() == 1024; }));
@@ -178,9 +161,7 @@ TEST(SendWorker, SuspendOutputStopsAtTheNextBlockUntilResumed) {
   EXPECT_TRUE(device.Written() == data);
 }
 
-TEST(SendWorker, FullQueueRefusesTheWholeWrite) {
-  MemoryDevice device;
-  TMemoryPort port(0, device);
+TEST_F(SendWorker, FullQueueRefusesTheWholeWrite) {
   ASSERT_EQ(port.SetOutputBlockSize(1), 1);
   ASSERT_EQ(port.Open(), 1);
   device.Hold = true;  // keep the worker from draining
@@ -197,9 +178,7 @@ TEST(SendWorker, FullQueueRefusesTheWholeWrite) {
   EXPECT_TRUE(device.Written() == big);
 }
 
-TEST(Ports, BlockSizeRanges) {
-  MemoryDevice device;
-  TMemoryPort port(0, device);
+TEST_F(Ports, BlockSizeRanges) {
   EXPECT_EQ(port.SetOutputBlockSize(65536), 1);
   EXPECT_EQ(port.SetOutputBlockSize(65537), 0);
   EXPECT_EQ(port.SetOutputBlockSize(0), 0);
@@ -211,9 +190,7 @@ TEST(Ports, BlockSizeRanges) {
   EXPECT_EQ(port.GetInputBlockSize(), 65540);
 }
 
-TEST(Ports, SynchronousModeStartsNoWorkers) {
-  MemoryDevice device;
-  TMemoryPort port(0, device);
+TEST_F(Ports, SynchronousModeStartsNoWorkers) {
   PortSettings settings;
   settings.SyncMode = 1;
   port.Configure(&settings);
@@ -230,9 +207,7 @@ TEST(Ports, SynchronousModeStartsNoWorkers) {
   port.Close();
 }
 
-TEST(ReceiveWorker, ReadTakesWhatArrivedWithoutWaiting) {
-  MemoryDevice device;
-  TMemoryPort port(0, device);
+TEST_F(ReceiveWorker, ReadTakesWhatArrivedWithoutWaiting) {
   int arrivals = 0;
   port.Hooks.OnDataArrived = [&](int, int available) {
     EXPECT_GT(available, 0);
@@ -254,9 +229,7 @@ TEST(ReceiveWorker, ReadTakesWhatArrivedWithoutWaiting) {
   EXPECT_GE(arrivals, 1);
 }
 
-TEST(ReceiveWorker, ReadsAtMostTheInputBlockSizeAtATime) {
-  MemoryDevice device;
-  TMemoryPort port(0, device);
+TEST_F(ReceiveWorker, ReadsAtMostTheInputBlockSizeAtATime) {
   ASSERT_EQ(port.SetInputBlockSize(3), 1);
   std::vector<int> sizes;
   std::mutex lock;
@@ -273,25 +246,7 @@ TEST(ReceiveWorker, ReadsAtMostTheInputBlockSizeAtATime) {
   EXPECT_EQ(sizes, (std::vector<int>{3, 6, 7}));
 }
 
-TEST(Ports, ReopenStartsWithEmptyQueues) {
-  MemoryDevice device;
-  TMemoryPort port(0, device);
-  ASSERT_EQ(port.Open(), 1);
-  device.Hold = true;
-  ASSERT_EQ(port.Write(0, Pattern(3000).data(), 3000, nullptr), 1);
-  device.Feed("stale");
-  ASSERT_TRUE(WaitUntil([&] { return port.GetInputAvailable() == 5 && device.WritesStarted == 1; }));
-  ASSERT_EQ(port.Close(), 1);
-  device.Hold = false;
-  ASSERT_EQ(port.Open(), 1);
-  EXPECT_EQ(port.GetOutputPending(), 0);
-  EXPECT_EQ(port.GetInputAvailable(), 0);
-  port.Close();
-}
-
-TEST(Ports, BytesThatArriveWhileClosingDoNotSurviveIntoTheNextOpen) {
-  MemoryDevice device;
-  TMemoryPort port(0, device);
+TEST_F(Ports, BytesThatArriveWhileClosingDoNotSurviveIntoTheNextOpen) {
   device.HoldReads = true;
   device.Feed("late");
   ASSERT_EQ(port.Open(), 1);
@@ -307,9 +262,7 @@ TEST(Ports, BytesThatArriveWhileClosingDoNotSurviveIntoTheNextOpen) {
 // that was sent before the close reached the device exactly once and in order: what
 // the device got is always a prefix of what was accepted, and when the test lets the
 // queue drain before closing, it is all of it.
-TEST(Ports, OpenCloseCyclesWithConcurrentWrites) {
-  MemoryDevice device;
-  TMemoryPort port(0, device);
+TEST_F(Ports, OpenCloseCyclesWithConcurrentWrites) {
   device.MaxPerWrite = 700;
   for (int cycle = 0; cycle < 1000; ++cycle) {
     device.ClearWritten();
@@ -343,18 +296,14 @@ TEST(Ports, OpenCloseCyclesWithConcurrentWrites) {
 }
 
 TEST(FailureRun, PacesEveryFailureAndReportsOnlyTheFirstOfARun) {
-  struct StepClock final : Clock {
-    std::int64_t now = 0;
-    std::int64_t NowMilliseconds() const override { return now; }
-    void SleepMilliseconds(int ms) override { now += ms; }
-  } clock;
+  sim::FakeClock clock;
   FailureRun run(clock);
   std::vector<bool> reported;
   for (int i = 0; i < 3; ++i) reported.push_back(run.Failed());
   run.Succeeded();
   reported.push_back(run.Failed());
   EXPECT_EQ(reported, (std::vector<bool>{true, false, false, true}));
-  EXPECT_EQ(clock.now, 4);
+  EXPECT_EQ(clock.NowMilliseconds(), 4);
 }
 
 // A Resume given between a worker's check and its park must not be lost.
@@ -371,10 +320,10 @@ class CountingWorker final : public TCommThread {
   }
 };
 
-TEST(CommThread, NoWakeUpIsLost) {
-  MemoryDevice device;
-  TMemoryPort owner(0, device);
-  CountingWorker worker(owner);
+using CommThread = PortWorkers;
+
+TEST_F(CommThread, NoWakeUpIsLost) {
+  CountingWorker worker(port);
   worker.Start();
   EXPECT_EQ(worker.Suspended, 1);
   worker.Resume();  // starts Execute
@@ -390,10 +339,8 @@ TEST(CommThread, NoWakeUpIsLost) {
   EXPECT_EQ(worker.Finished, 1);
 }
 
-TEST(CommThread, ReleasingAWorkerThatNeverRanEndsIt) {
-  MemoryDevice device;
-  TMemoryPort owner(0, device);
-  auto worker = std::make_unique<CountingWorker>(owner);
+TEST_F(CommThread, ReleasingAWorkerThatNeverRanEndsIt) {
+  auto worker = std::make_unique<CountingWorker>(port);
   worker->Start();
   worker->RequestStop();
   worker->Resume();

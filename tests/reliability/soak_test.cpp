@@ -334,18 +334,14 @@ class ReliabilityFaultSoak : public ::testing::Test {
     Engine().ClearFaults();
     printer->Zemak().ClearFaults();
     Engine().SetPowered(true);
-    vendor->Change(0, [this](test::VendorDevice& d) {
-      d.Present = true;
-      d.Link = std::make_unique<sim::HostLink>(Engine());
-      d.ReadSizes.clear();
-      d.ReadSizes.shrink_to_fit();
-    });
-    printerClass->Change(0, [this](test::UsbPrinter& p) {
-      p.Present = true;
-      p.Link = std::make_unique<sim::HostLink>(Engine());
-      p.ReadSizes.clear();
-      p.ReadSizes.shrink_to_fit();
-    });
+    auto fresh = [this](auto& device) {
+      device.Present = true;
+      device.Link = std::make_unique<sim::HostLink>(Engine());
+      device.ReadSizes.clear();
+      device.ReadSizes.shrink_to_fit();
+    };
+    vendor->Change(0, [&](test::VendorDevice& d) { fresh(d); });
+    printerClass->Change(0, [&](test::UsbPrinter& p) { fresh(p); });
     // A restart or power cut that came and went on the clock may have closed the
     // printer's TCP port for a moment: its server opens it again within its poll.
     if (s.exchange == Exchange::Set || (s.kind == Kind::Network && s.fault >= Fault::PulledBefore)) {

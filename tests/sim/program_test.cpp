@@ -3,12 +3,10 @@
 
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
-#include <termios.h>
 #include <unistd.h>
 
 #include <fstream>
@@ -27,7 +25,6 @@ namespace {
 
 using qx::test::WaitUntil;
 using namespace test;
-
 
 // qxsim as a child process with its standard output read line by line.
 class Qxsim {
@@ -124,21 +121,6 @@ std::string ReadFile(const std::string& path) {
   return text.str();
 }
 
-Bytes ReadSerial(int fd, std::size_t count, int limitMs = 5000) {
-  Bytes got;
-  const std::int64_t end = SteadyMilliseconds() + limitMs;
-  char buffer[256];
-  while (got.size() < count) {
-    const std::int64_t left = end - SteadyMilliseconds();
-    pollfd p{fd, POLLIN, 0};
-    if (left <= 0 || poll(&p, 1, static_cast<int>(left)) <= 0) break;
-    const ssize_t n = read(fd, buffer, std::min(sizeof buffer, count - got.size()));
-    if (n <= 0) break;
-    got.append(buffer, static_cast<std::size_t>(n));
-  }
-  return got;
-}
-
 TEST(QxsimProgram, AnswersOverTcpUdpAndPtyAndEndsOnSigterm) {
   const std::string log = ::testing::TempDir() + "qxsim-program.log";
   const std::string capture = ::testing::TempDir() + "qxsim-program.prn";
@@ -177,17 +159,14 @@ TEST(QxsimProgram, AnswersOverTcpUdpAndPtyAndEndsOnSigterm) {
                         datagram.substr(0, 14)));
   EXPECT_EQ(datagram.substr(14, 4), "NX-L");
 
-  const int line = open(serial.c_str(), O_RDWR | O_NOCTTY);
-  ASSERT_GE(line, 0) << serial;
-  termios mode{};
-  ASSERT_EQ(tcgetattr(line, &mode), 0);
-  cfmakeraw(&mode);
-  tcsetattr(line, TCSANOW, &mode);
-  ASSERT_EQ(write(line, Identify.data(), Identify.size()), 5);
-  EXPECT_TRUE(SameBytes(IdentifyReply, ReadSerial(line, IdentifyReply.size())));
-  ASSERT_EQ(write(line, Query.data(), Query.size()), 7);
-  EXPECT_TRUE(SameBytes(QueryReply('0'), ReadSerial(line, 8)));
-  close(line);
+  {
+    SerialHost line(serial);
+    ASSERT_TRUE(line.Valid()) << serial;
+    ASSERT_TRUE(line.Send(Identify));
+    EXPECT_TRUE(SameBytes(IdentifyReply, line.Read(IdentifyReply.size())));
+    ASSERT_TRUE(line.Send(Query));
+    EXPECT_TRUE(SameBytes(QueryReply('0'), line.Read(8)));
+  }
 
   ASSERT_TRUE(sim.WaitFor("qxsim: printed: QX-K40VII Setting Utility Test Print.")) << sim.Output();
   sim.Signal(SIGTERM);

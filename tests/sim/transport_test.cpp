@@ -3,9 +3,6 @@
 #include <gtest/gtest.h>
 
 #ifndef _WIN32
-#include <fcntl.h>
-#include <poll.h>
-#include <termios.h>
 #include <unistd.h>
 #endif
 
@@ -18,7 +15,6 @@ namespace {
 using qx::test::WaitUntil;
 using namespace test;
 
-
 // The network interface on any free port: under Wine a fixed UDP port on 127.x.y.z is
 // held machine-wide (see udp_server.h), and these clients can aim at any port.
 SimulatedPrinterOptions At(Ipv4Address address, Clock* clock = nullptr) {
@@ -29,10 +25,16 @@ SimulatedPrinterOptions At(Ipv4Address address, Clock* clock = nullptr) {
   return options;
 }
 
+// Starts `printer`, saying why it could not.
+::testing::AssertionResult Started(SimulatedPrinter& printer) {
+  std::string error;
+  if (printer.Start(&error)) return ::testing::AssertionSuccess();
+  return ::testing::AssertionFailure() << error;
+}
+
 TEST(SimulatedPrinterTcp, ClientGetsTheExactReplies) {
   SimulatedPrinter printer(At({127, 1, 1, 1}));
-  std::string error;
-  ASSERT_TRUE(printer.Start(&error)) << error;
+  ASSERT_TRUE(Started(printer));
   TcpClient host;
   ASSERT_TRUE(host.Connect({{127, 1, 1, 1}, 9100}));
   ASSERT_TRUE(host.Send(Identify));
@@ -48,8 +50,7 @@ TEST(SimulatedPrinterTcp, ClientGetsTheExactReplies) {
 
 TEST(SimulatedPrinterUdp, RepliesGoBackToTheSendersPort) {
   SimulatedPrinter printer(At({127, 1, 1, 2}));
-  std::string error;
-  ASSERT_TRUE(printer.Start(&error)) << error;
+  ASSERT_TRUE(Started(printer));
   UdpClient host;
   ASSERT_TRUE(host.Open({{127, 1, 1, 102}, 0}));
   const Ipv4Endpoint at = printer.UdpEndpoint();
@@ -86,7 +87,7 @@ TEST(SimulatedPrinterUdp, RepliesGoBackToTheSendersPort) {
 
 TEST(SimulatedPrinterUdp, SplitRepliesArriveAsSeparateDatagrams) {
   SimulatedPrinter printer(At({127, 1, 1, 3}));
-  ASSERT_TRUE(printer.Start());
+  ASSERT_TRUE(Started(printer));
   DatagramFault split;
   split.SplitAt = {5};
   printer.Zemak().SetFault(ZemakRequest::QueryReady, split);
@@ -104,7 +105,7 @@ TEST(SimulatedPrinterRestart, PortClosedAndSilentUntilThePrinterIsBack) {
   FakeClock clock;
   SimulatedPrinter printer(At({127, 1, 1, 4}, &clock));
   printer.Printer().SetRestartMs(40000);
-  ASSERT_TRUE(printer.Start());
+  ASSERT_TRUE(Started(printer));
   const Ipv4Endpoint tcp{{127, 1, 1, 4}, 9100};
   const Ipv4Endpoint udp = printer.UdpEndpoint();
   TcpClient host;
@@ -135,7 +136,7 @@ TEST(SimulatedPrinterRestart, PortClosedAndSilentUntilThePrinterIsBack) {
 
 TEST(SimulatedPrinterTcp, DisconnectMidReplyDeliversTheBytesBeforeTheCut) {
   SimulatedPrinter printer(At({127, 1, 1, 5}));
-  ASSERT_TRUE(printer.Start());
+  ASSERT_TRUE(Started(printer));
   ReplyFault cut;
   cut.DisconnectAfter = 5;
   printer.Printer().SetFault(Command::Identify, cut);
@@ -154,7 +155,7 @@ TEST(SimulatedPrinterTcp, DisconnectMidReplyDeliversTheBytesBeforeTheCut) {
 
 TEST(SimulatedPrinterTcp, SlowBytesKeepTheirPace) {
   SimulatedPrinter printer(At({127, 1, 1, 6}));
-  ASSERT_TRUE(printer.Start());
+  ASSERT_TRUE(Started(printer));
   ReplyFault slow;
   slow.DelayMs = 100;
   slow.ByteDelayMs = 30;
@@ -168,7 +169,7 @@ TEST(SimulatedPrinterTcp, SlowBytesKeepTheirPace) {
 
 TEST(SimulatedPrinterServers, AnAddressInUseIsReportedAndStopIsPrompt) {
   SimulatedPrinter first(At({127, 1, 1, 7}));
-  ASSERT_TRUE(first.Start());
+  ASSERT_TRUE(Started(first));
   SimulatedPrinterOptions same = At({127, 1, 1, 7});
   same.Udp = false;
   SimulatedPrinter second(same);
@@ -192,7 +193,7 @@ TEST(SimulatedPrinterServers, OnlyTheAskedServersRunOnTheirPorts) {
   options.Udp = false;
   options.TcpPort = 0;  // any free port
   SimulatedPrinter printer(options);
-  ASSERT_TRUE(printer.Start());
+  ASSERT_TRUE(Started(printer));
   EXPECT_EQ(printer.Udp(), nullptr);
   ASSERT_NE(printer.TcpEndpoint().Port, 0);
   TcpClient host;
@@ -202,35 +203,6 @@ TEST(SimulatedPrinterServers, OnlyTheAskedServersRunOnTheirPorts) {
 }
 
 #ifndef _WIN32
-// The host side of the serial line: the pty's slave, raw, read with a time limit.
-class SerialHost {
- public:
-  explicit SerialHost(const std::string& path) : fd_(open(path.c_str(), O_RDWR | O_NOCTTY)) {
-    termios mode{};
-    if (fd_ >= 0 && tcgetattr(fd_, &mode) == 0) {
-      cfmakeraw(&mode);
-      tcsetattr(fd_, TCSANOW, &mode);
-    }
-  }
-  ~SerialHost() {
-    if (fd_ >= 0) close(fd_);
-  }
-  bool Valid() const { return fd_ >= 0; }
-  bool Send(const Bytes& bytes) { return write(fd_, bytes.data(), bytes.size()) == static_cast<ssize_t>(bytes.size()); }
-  Bytes Read(std::size_t count, int limitMs = 5000) {
-    return ReadWithin(
-        count, limitMs,
-        [&](int ms) {
-          pollfd fd{fd_, POLLIN, 0};
-          return poll(&fd, 1, ms) > 0;
-        },
-        [&](char* buffer, std::size_t n) { return read(fd_, buffer, n); });
-  }
-
- private:
-  int fd_;
-};
-
 TEST(SimulatedPrinterSerial, PtyCarriesTheExactReplies) {
   FakeClock clock;
   SimulatedPrinterOptions options = At({127, 1, 1, 9}, &clock);
@@ -239,8 +211,7 @@ TEST(SimulatedPrinterSerial, PtyCarriesTheExactReplies) {
   options.SerialLink = ::testing::TempDir() + "qxsim-serial-link";
   SimulatedPrinter printer(options);
   printer.Printer().SetRestartMs(1000);
-  std::string error;
-  ASSERT_TRUE(printer.Start(&error)) << error;
+  ASSERT_TRUE(Started(printer));
   ASSERT_FALSE(printer.SerialPath().empty());
   SerialHost host(options.SerialLink);  // through the link
   ASSERT_TRUE(host.Valid());

@@ -1,7 +1,7 @@
 #pragma once
 
 // A small hand-written host for the simulator tests: byte helpers and TCP/UDP clients
-// over the socket seam with bounded waits.
+// over the socket seam, and natively the host end of a pty, with bounded waits.
 
 #include <gtest/gtest.h>
 
@@ -9,6 +9,13 @@
 #include <cstdint>
 #include <initializer_list>
 #include <string>
+
+#ifndef _WIN32
+#include <fcntl.h>
+#include <poll.h>
+#include <termios.h>
+#include <unistd.h>
+#endif
 
 #include "platform/sockets.h"
 #include "platform/time.h"
@@ -131,5 +138,36 @@ class UdpClient {
   Socket socket_;
   Ipv4Endpoint local_;
 };
+
+#ifndef _WIN32
+// The host side of the serial line: the pty's slave, raw, read with a time limit.
+class SerialHost {
+ public:
+  explicit SerialHost(const std::string& path) : fd_(open(path.c_str(), O_RDWR | O_NOCTTY)) {
+    termios mode{};
+    if (fd_ >= 0 && tcgetattr(fd_, &mode) == 0) {
+      cfmakeraw(&mode);
+      tcsetattr(fd_, TCSANOW, &mode);
+    }
+  }
+  ~SerialHost() {
+    if (fd_ >= 0) close(fd_);
+  }
+  bool Valid() const { return fd_ >= 0; }
+  bool Send(const Bytes& bytes) { return write(fd_, bytes.data(), bytes.size()) == static_cast<ssize_t>(bytes.size()); }
+  Bytes Read(std::size_t count, int limitMs = 5000) {
+    return ReadWithin(
+        count, limitMs,
+        [&](int ms) {
+          pollfd fd{fd_, POLLIN, 0};
+          return poll(&fd, 1, ms) > 0;
+        },
+        [&](char* buffer, std::size_t n) { return read(fd_, buffer, n); });
+  }
+
+ private:
+  int fd_;
+};
+#endif
 
 }  // namespace qx::sim::test

@@ -89,17 +89,14 @@ class UsbRig final : public ExchangeRig {
     logic.PortComboBoxChange();
   }
   void SetPresent(bool present) override {
-    auto link = [&] { return present ? std::make_unique<sim::HostLink>(engine) : nullptr; };
+    auto change = [&](auto& device) {
+      device.Present = present;
+      if (present) device.Link = std::make_unique<sim::HostLink>(engine);
+    };
     if (item_ == VendorItem) {
-      vendor.Change(0, [&](VendorDevice& d) {
-        d.Present = present;
-        if (present) d.Link = link();
-      });
+      vendor.Change(0, [&](VendorDevice& d) { change(d); });
     } else {
-      printer.Change(0, [&](UsbPrinter& p) {
-        p.Present = present;
-        if (present) p.Link = link();
-      });
+      printer.Change(0, [&](UsbPrinter& p) { change(p); });
     }
   }
   void ExpectClean() override {

@@ -8,7 +8,6 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
-#include <functional>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -55,10 +54,6 @@ class MemoryDevice {
   // When set, written bytes are only counted (for throughput figures).
   std::atomic<bool> Discard{false};
   std::atomic<long long> BytesTaken{0};
-  // Opens that fail before the port opens again (a device that is not there yet).
-  std::atomic<int> FailOpens{0};
-  // Called with the bytes of every device write (a scripted peer answers from here).
-  std::function<void(const std::string& bytes)> OnWrite;
 
   int Take(const char* data, int length) {
     const int limit = MaxPerWrite.load();
@@ -70,7 +65,6 @@ class MemoryDevice {
       written_.append(data, static_cast<std::size_t>(n));
       writeCalls_.push_back(n);
     }
-    if (OnWrite) OnWrite(std::string(data, static_cast<std::size_t>(n)));
     return n;
   }
 
@@ -100,15 +94,12 @@ class TMemoryPort final : public TQueuedPort {
   int IsReady() override { return 1; }
   std::intptr_t GetHandle() override { return 0; }
   int Configure(const PortSettings* settings) override {
-    LastSettings = *settings;
     if (!opened_) SetSyncMode(settings->SyncMode);
     return 1;
   }
   int SetHandshakeBypass(int) override { return 0; }
 
   bool SendWorkerParked() const { return SendWorker && SendWorker->Parked(); }
-  // The record of the last Configure.
-  PortSettings LastSettings;
 
  private:
   class SendThread final : public TSendThread {
@@ -149,10 +140,6 @@ class TMemoryPort final : public TQueuedPort {
   };
 
   bool OpenDevice(bool) override {
-    if (device_.FailOpens > 0) {
-      --device_.FailOpens;
-      return false;
-    }
     opened_ = true;
     return true;
   }

@@ -1,6 +1,6 @@
 // The vendor USB kind against the simulated vendor driver: channel choice and opening,
 // the time-out block, synchronous and queued I/O, device information, status, the
-// handshake bypass and device removal. Time limits run on a fake clock.
+// handshake bypass and the close after a removal. Time limits run on a fake clock.
 
 #include "port/usb/usb_port.h"
 
@@ -11,9 +11,8 @@
 #include <string>
 #include <vector>
 
-#include "port/port_table.h"
-#include "support/memory_port.h"
 #include "sim/usb/simulated_usb.h"
+#include "support/wait_until.h"
 
 namespace qx {
 namespace {
@@ -32,13 +31,18 @@ PortSettings UsbSettings(int deviceNumber, int channel, int sync = 1) {
   return s;
 }
 
-std::vector<std::string> Opens(const std::vector<std::string>& log) {
-  std::vector<std::string> opens;
+// The lines of the driver's log that start with one of `starts`.
+std::vector<std::string> Starting(const std::vector<std::string>& log, std::initializer_list<const char*> starts) {
+  std::vector<std::string> lines;
   for (const auto& line : log) {
-    if (line.rfind("open ", 0) == 0 || line.rfind("lookup ", 0) == 0) opens.push_back(line);
+    if (std::any_of(starts.begin(), starts.end(), [&](const char* s) { return line.rfind(s, 0) == 0; })) {
+      lines.push_back(line);
+    }
   }
-  return opens;
+  return lines;
 }
+
+std::vector<std::string> Opens(const std::vector<std::string>& log) { return Starting(log, {"open ", "lookup "}); }
 
 int Count(const std::vector<std::string>& log, const std::string& line) {
   return static_cast<int>(std::count(log.begin(), log.end(), line));
@@ -46,8 +50,11 @@ int Count(const std::vector<std::string>& log, const std::string& line) {
 
 class UsbPortTest : public ::testing::Test {
  protected:
-  explicit UsbPortTest(bool realPause = false)
-      : time(0, realPause ? sim::FakeClock::PauseOnSleep : sim::FakeClock::Instant) {}
+  // Device 0 is there unless `device` says otherwise.
+  explicit UsbPortTest(bool realPause = false, bool device = true)
+      : time(0, realPause ? sim::FakeClock::PauseOnSleep : sim::FakeClock::Instant) {
+    if (device) driver.AddDevice(0);
+  }
 
   sim::FakeClock time;
   Clock& clock{time};
@@ -64,9 +71,13 @@ class UsbPortTest : public ::testing::Test {
   void TearDown() override { EXPECT_EQ(driver.BadCalls(), 0) << ::testing::PrintToString(driver.BadCallLog()); }
 };
 
-TEST_F(UsbPortTest, ClosedPortDefaultsAndLimits) {
+class UsbPortWithoutDeviceTest : public UsbPortTest {
+ protected:
+  UsbPortWithoutDeviceTest() : UsbPortTest(false, false) {}
+};
+
+TEST_F(UsbPortWithoutDeviceTest, ClosedPortDefaultsAndLimits) {
   EXPECT_EQ(port.Kind, KindVendorUsb);
-  EXPECT_EQ(port.IsOpen(), 0);
   EXPECT_EQ(port.GetOutputBlockSize(), 1024);
   EXPECT_EQ(port.GetInputBlockSize(), 256);
   EXPECT_EQ(port.Timeouts, (DriverTimeouts{5, 50, 5, 2000}));
@@ -79,7 +90,6 @@ TEST_F(UsbPortTest, ClosedPortDefaultsAndLimits) {
 }
 
 TEST_F(UsbPortTest, DeviceNumbersAndTheTimeoutBlockAtOpen) {
-  driver.AddDevice(0);
   driver.AddDevice(7);
   OpenDevice(1000);
   EXPECT_EQ(port.DeviceNumber, 0);
@@ -113,7 +123,6 @@ TEST_F(UsbPortTest, DeviceNumbersAndTheTimeoutBlockAtOpen) {
 }
 
 TEST_F(UsbPortTest, QdChannelAloneNeedsTheInterfaceLookup) {
-  driver.AddDevice(0);
   Change(0, [](VendorDevice& d) { d.HasInterface = false; });
   PortSettings s = UsbSettings(0, 1);
   port.Configure(&s);
@@ -138,7 +147,6 @@ TEST_F(UsbPortTest, QdChannelAloneNeedsTheInterfaceLookup) {
 }
 
 TEST_F(UsbPortTest, BothChannelsThenSwitchToQdWhileOpen) {
-  driver.AddDevice(0);
   OpenDevice(0, 2);
   EXPECT_EQ(port.ChannelMode, 0);
   EXPECT_TRUE(IsValidHandle(port.QxHandle()) && IsValidHandle(port.QdHandle()));
@@ -161,7 +169,6 @@ TEST_F(UsbPortTest, BothChannelsThenSwitchToQdWhileOpen) {
 }
 
 TEST_F(UsbPortTest, InterfacePathsWhenTheFixedNamesAreMissing) {
-  driver.AddDevice(0);
   driver.AddDevice(3);
   Change(3, [](VendorDevice& d) { d.FixedNames = false; });
   // Device number 1 is the second vendor interface: device 3 here.
@@ -182,7 +189,6 @@ TEST_F(UsbPortTest, InterfacePathsWhenTheFixedNamesAreMissing) {
 }
 
 TEST_F(UsbPortTest, AChannelThatRefusesTheTimeoutsIsNotKept) {
-  driver.AddDevice(0);
   Change(0, [](VendorDevice& d) { d.RefuseTimeoutsOn = "QD"; });
   PortSettings s = UsbSettings(0, 2);
   port.Configure(&s);
@@ -199,7 +205,6 @@ TEST_F(UsbPortTest, AChannelThatRefusesTheTimeoutsIsNotKept) {
 }
 
 TEST_F(UsbPortTest, SynchronousWrites) {
-  driver.AddDevice(0);
   OpenDevice(0);
   int written = -1;
   EXPECT_EQ(port.Write(0, "\x10\x14\x12\x00\x03", 5, &written), 1);
@@ -239,7 +244,6 @@ TEST_F(UsbPortTest, SynchronousWrites) {
 }
 
 TEST_F(UsbPortTest, AWriteEndingInTheDriversTimeoutTakesTheDriversCount) {
-  driver.AddDevice(0);
   OpenDevice(0);
   int progress = -1, complete = -1;
   port.Hooks.OnWriteProgress = [&](int, int, int done, int whole) {
@@ -271,7 +275,6 @@ TEST_F(UsbPortTest, AWriteEndingInTheDriversTimeoutTakesTheDriversCount) {
 }
 
 TEST_F(UsbPortTest, SynchronousReadsAreExactOrFail) {
-  driver.AddDevice(0);
   OpenDevice(0);
   int written = 0;
   port.Write(0, "\x1D\x49\x41", 3, &written);  // firmware: "_6.00" 00
@@ -289,7 +292,6 @@ TEST_F(UsbPortTest, SynchronousReadsAreExactOrFail) {
 }
 
 TEST_F(UsbPortTest, DeviceInformation) {
-  driver.AddDevice(0);
   OpenDevice(0);
   DeviceInfo info;
   info.StatusCode = 9;
@@ -350,8 +352,7 @@ TEST_F(UsbPortTest, DeviceInformation) {
   EXPECT_EQ(info.DeviceVersion, "");
 }
 
-TEST_F(UsbPortTest, ReadinessAndPresence) {
-  driver.AddDevice(0);
+TEST_F(UsbPortTest, ReadinessPresenceAndTheCloseAfterARemoval) {
   OpenDevice(0);
   EXPECT_EQ(port.IsReady(), 1);
   EXPECT_EQ(port.CheckDevicePresent(), 1);
@@ -364,48 +365,22 @@ TEST_F(UsbPortTest, ReadinessAndPresence) {
   Change(0, [](VendorDevice& d) { d.Present = true; });
   EXPECT_EQ(port.DeviceRequest(), 1);
   EXPECT_EQ(Count(driver.Log(), "ioctl 0x2221FC in 4 out 4"), 2);
-}
 
-TEST_F(UsbPortTest, DeviceRemovalClosesThePort) {
-  driver.AddDevice(0);
-  test::MemoryDevice unused;
-  PortTable table([&](int kind) -> std::unique_ptr<TQXCCC> {
-    if (kind == KindVendorUsb) return std::make_unique<TQXUSB>(kind, driver);
-    return std::make_unique<test::TMemoryPort>(kind, unused);
-  });
-  for (int kind = 0; kind < PortKindCount; ++kind) table.Create(kind);
-  PortSettings s = UsbSettings(0, 0);
-  table.Configure(KindVendorUsb, &s);
-  ASSERT_EQ(table.Open(KindVendorUsb), 1);
-  auto& usb = static_cast<TQXUSB&>(*table.At(KindVendorUsb));
+  // Gone for good: a removal closes the port, once, and it reads nothing.
   int closed = 0;
-  usb.Hooks.OnClosed = [&](int) { ++closed; };
-
-  // What the device-change window does for every vendor USB port on a removal.
-  auto removal = [&] {
-    for (int index = 0; index < PortTable::Size; ++index) {
-      TQXCCC* p = table.At(index);
-      if (p && p->Kind == KindVendorUsb && static_cast<TQXUSB*>(p)->CheckDevicePresent() == 0) p->Close();
-    }
-  };
-  removal();  // another device went: this one answers and stays open
-  EXPECT_EQ(usb.IsOpen(), 1);
+  port.Hooks.OnClosed = [&](int) { ++closed; };
   Change(0, [](VendorDevice& d) { d.Present = false; });
-  removal();
-  EXPECT_EQ(usb.IsOpen(), 0);
+  EXPECT_EQ(port.Close(), 1);
+  EXPECT_EQ(port.Close(), 1);  // closed already: no second notice
   EXPECT_EQ(closed, 1);
   EXPECT_EQ(driver.OpenHandles(), 0);
   int got = -1;
   char byte = 0;
-  EXPECT_EQ(table.Read(KindVendorUsb, &byte, 1, &got), 0);
+  EXPECT_EQ(port.Read(&byte, 1, &got), 0);
   EXPECT_EQ(got, 0);
-  removal();  // closed: Close again returns at once
-  EXPECT_EQ(closed, 1);
-  for (int kind = PortKindCount - 1; kind >= 0; --kind) table.Destroy(kind);
 }
 
 TEST_F(UsbPortTest, HandshakeBypass) {
-  driver.AddDevice(0);
   OpenDevice(0);
   EXPECT_EQ(port.SetHandshakeBypass(1), 1);
   EXPECT_TRUE(driver.Get<bool>(0, [](const VendorDevice& d) { return d.BypassOn; }));
@@ -426,17 +401,20 @@ TEST_F(UsbPortTest, HandshakeBypass) {
 class UsbPortAsyncTest : public UsbPortTest {
  protected:
   UsbPortAsyncTest() : UsbPortTest(true) {}
-  static std::vector<std::string> Writes(const std::vector<std::string>& log) {
-    std::vector<std::string> writes;
-    for (const auto& line : log) {
-      if (line.rfind("write ", 0) == 0) writes.push_back(line);
-    }
-    return writes;
+  static std::vector<std::string> Writes(const std::vector<std::string>& log) { return Starting(log, {"write "}); }
+  // Queues "0123456789" on the device with `fault`: it must arrive whole, in `writes`.
+  void ExpectSentWhole(void (*fault)(VendorDevice&), const std::vector<std::string>& writes) {
+    OpenDevice(0, 0, 0);
+    Change(0, fault);
+    EXPECT_EQ(port.Write(0, "0123456789", 10, nullptr), 1);
+    ASSERT_TRUE(test::WaitUntil([&] { return engine.HostBytes().size() >= 10 && port.GetOutputPending() == 0; }));
+    EXPECT_EQ(engine.HostBytes(), "0123456789");
+    EXPECT_EQ(Writes(driver.Log()), writes);
+    EXPECT_EQ(port.Close(), 1);
   }
 };
 
 TEST_F(UsbPortAsyncTest, QueuedWritesGoOutInBlocksAndRepliesArriveInTheQueue) {
-  driver.AddDevice(0);
   std::atomic<int> lastDone{0};
   std::atomic<int> completes{0};
   port.Hooks.OnWriteProgress = [&](int, int, int done, int complete) {
@@ -471,45 +449,30 @@ TEST_F(UsbPortAsyncTest, QueuedWritesGoOutInBlocksAndRepliesArriveInTheQueue) {
 }
 
 TEST_F(UsbPortAsyncTest, ShortPiecesAndDriverTimeoutsAreSentAgain) {
-  driver.AddDevice(0);
-  OpenDevice(0, 0, 0);
-  Change(0, [](VendorDevice& d) {
-    d.SemTimeoutWrites = 1;
-    d.SemTransferred = 4;
-    d.FailWrites = 2;
-  });
-  int written = 0;
-  EXPECT_EQ(port.Write(0, "0123456789", 10, &written), 1);
-  ASSERT_TRUE(test::WaitUntil([&] { return engine.HostBytes().size() == 10 && port.GetOutputPending() == 0; }));
-  EXPECT_EQ(engine.HostBytes(), "0123456789");
-  EXPECT_EQ(Writes(driver.Log()), (std::vector<std::string>{"write 10", "write 6", "write 6", "write 6"}));
-  EXPECT_EQ(port.Close(), 1);
+  ExpectSentWhole(
+      [](VendorDevice& d) {
+        d.SemTimeoutWrites = 1;
+        d.SemTransferred = 4;
+        d.FailWrites = 2;
+      },
+      {"write 10", "write 6", "write 6", "write 6"});
 }
 
 TEST_F(UsbPortAsyncTest, AFailedWriteThatMovedBytesGoesOnAfterThem) {
-  driver.AddDevice(0);
-  OpenDevice(0, 0, 0);
-  Change(0, [](VendorDevice& d) {
-    d.FailWrites = 2;
-    d.FailTransferred = 3;
-  });
-  EXPECT_EQ(port.Write(0, "0123456789", 10, nullptr), 1);
-  ASSERT_TRUE(test::WaitUntil([&] { return engine.HostBytes().size() >= 10 && port.GetOutputPending() == 0; }));
-  EXPECT_EQ(engine.HostBytes(), "0123456789");
-  EXPECT_EQ(Writes(driver.Log()), (std::vector<std::string>{"write 10", "write 7", "write 4"}));
-  EXPECT_EQ(port.Close(), 1);
+  ExpectSentWhole(
+      [](VendorDevice& d) {
+        d.FailWrites = 2;
+        d.FailTransferred = 3;
+      },
+      {"write 10", "write 7", "write 4"});
 }
 
-TEST_F(UsbPortAsyncTest, AFullQueueRefusesAndCloseStopsAStuckWorker) {
-  driver.AddDevice(0);
+TEST_F(UsbPortAsyncTest, ClearOutputAndCloseStopAWorkerRetryingAFailingDevice) {
   OpenDevice(0, 0, 0);
   Change(0, [](VendorDevice& d) { d.FailWrites = 1 << 30; });
-  // An empty queue takes one big block; the worker is stuck on its first piece.
+  // The worker is stuck retrying the first piece of a big block.
   std::string block(9000, 'b');
-  int written = -1;
-  EXPECT_EQ(port.Write(0, block.data(), 9000, &written), 1);
-  EXPECT_EQ(port.Write(0, "x", 1, &written), 0);
-  EXPECT_EQ(written, 0);
+  EXPECT_EQ(port.Write(0, block.data(), 9000, nullptr), 1);
   EXPECT_GT(port.GetOutputPending(), 0);
   port.ClearOutput();
   ASSERT_TRUE(test::WaitUntil([&] { return port.GetOutputPending() == 0; }));
@@ -523,7 +486,6 @@ class UsbPortStuckCallTest : public UsbPortAsyncTest, public ::testing::WithPara
 
 TEST_P(UsbPortStuckCallTest, CloseGivesUpOnACallTheDriverNeverAnswers) {
   const bool writes = GetParam();
-  driver.AddDevice(0);
   Change(0, [&](VendorDevice& d) {
     (writes ? d.NeverAnswerWrites : d.NeverAnswerReads) = true;
     d.LateAnswer = "late";
@@ -566,7 +528,6 @@ INSTANTIATE_TEST_SUITE_P(Workers, UsbPortStuckCallTest, ::testing::Values(true, 
                          [](const auto& info) { return info.param ? "Send" : "Receive"; });
 
 TEST_F(UsbPortAsyncTest, ConfigureSwitchesTheWorkersToTheOtherChannel) {
-  driver.AddDevice(0);
   OpenDevice(0, 2, 0);
   PortSettings s = UsbSettings(0, 1, 0);
   ASSERT_EQ(port.Configure(&s), 1);

@@ -13,10 +13,9 @@ namespace qx {
 
 // The shared send loop with a plain overlapped write: an incomplete piece (also after
 // an immediate failure) is tried again after 1 ms.
-class TQXLPT::TLptSendThread final : public TSendThread {
+class TQXLPT::TLptSendThread final : public TFileWorker<TSendThread> {
  public:
-  TLptSendThread(TQXLPT& port, HANDLE device, std::unique_ptr<PendingIo> io)
-      : TSendThread(port), device_(device), calls_(port.calls_), io_(std::move(io)) {}
+  using TFileWorker::TFileWorker;
 
  protected:
   bool WritePiece(const char* data, int length, int& taken) override {
@@ -30,19 +29,13 @@ class TQXLPT::TLptSendThread final : public TSendThread {
     taken = static_cast<int>(count);
     return going;
   }
-
- private:
-  HANDLE device_;
-  DeviceCalls& calls_;
-  std::unique_ptr<PendingIo> io_;
 };
 
 // The shared receive loop with an overlapped read of one input block, into the
 // worker's own request buffer.
-class TQXLPT::TLptRecvThread final : public TRecvThread {
+class TQXLPT::TLptRecvThread final : public TFileWorker<TRecvThread> {
  public:
-  TLptRecvThread(TQXLPT& port, HANDLE device, std::unique_ptr<PendingIo> io)
-      : TRecvThread(port), device_(device), io_(std::move(io)), nt_(IsNtPlatform() == 1) {}
+  using TFileWorker::TFileWorker;
 
  protected:
   bool ReadBlock(char* buffer, int capacity, int& got) override {
@@ -73,16 +66,11 @@ class TQXLPT::TLptRecvThread final : public TRecvThread {
   }
 
  private:
-  HANDLE device_;
-  std::unique_ptr<PendingIo> io_;
-  const bool nt_;
+  const bool nt_ = IsNtPlatform() == 1;
 };
 
 TQXLPT::TQXLPT(int portId, DosDeviceFunctions& dosDevices, DeviceCalls& calls)
-    : TQueuedPort(portId, KindParallel, 1024, 256),
-      Timeouts{MAXDWORD, 5, 50, 5, 2000},
-      dosDevices_(dosDevices),
-      calls_(calls) {}
+    : TFilePort(portId, KindParallel, 1024, 256, dosDevices, calls), Timeouts{MAXDWORD, 5, 50, 5, 2000} {}
 
 TQXLPT::~TQXLPT() { Close(); }
 
@@ -93,10 +81,7 @@ std::string TQXLPT::DevicePath() {
 }
 
 bool TQXLPT::OpenDevice(bool sync) {
-  const DWORD attributes = sync ? FILE_ATTRIBUTE_NORMAL : FILE_FLAG_OVERLAPPED | FILE_ATTRIBUTE_NORMAL;
-  const std::string path = DevicePath();
-  UniqueHandle device(CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, attributes,
-                                  nullptr));
+  UniqueHandle device = OpenFile(DevicePath(), AttributesFor(sync));
   if (!device.Valid()) return false;
   if (Timeouts.WriteTotalTimeoutConstant < MinimumWriteTimeout) Timeouts.WriteTotalTimeoutConstant = MinimumWriteTimeout;
   COMMTIMEOUTS timeouts = Timeouts;
@@ -109,31 +94,10 @@ bool TQXLPT::MakeWorkers(std::unique_ptr<TSendThread>& send, std::unique_ptr<TCo
   auto writeIo = MakeRequest(MaxOutputBlockSize);
   auto readIo = MakeRequest(MaxInputBlockSize);
   if (!writeIo || !readIo) return false;
-  send = std::make_unique<TLptSendThread>(*this, device_.Get(), std::move(writeIo));
-  receive = std::make_unique<TLptRecvThread>(*this, device_.Get(), std::move(readIo));
+  send = std::make_unique<TLptSendThread>(*this, device_.Get(), calls_, std::move(writeIo));
+  receive = std::make_unique<TLptRecvThread>(*this, device_.Get(), calls_, std::move(readIo));
   return true;
 }
-
-int TQXLPT::WriteDevice(int tag, const char* data, int length, int* written) {
-  DWORD count = 0;
-  WriteFile(device_.Get(), data, static_cast<DWORD>(length), &count, nullptr);
-  const int n = static_cast<int>(count);
-  if (written) *written = n;
-  NotifyWriteProgress(tag, n, n == length ? 1 : 0);
-  return n == length ? 1 : 0;
-}
-
-int TQXLPT::ReadDevice(void* buffer, int length, int* got) {
-  DWORD count = 0;
-  ReadFile(device_.Get(), buffer, static_cast<DWORD>(length), &count, nullptr);
-  const int n = static_cast<int>(count);
-  if (got) *got = n;
-  return n == length ? 1 : 0;
-}
-
-int TQXLPT::IsOpen() { return device_.Valid() ? 1 : 0; }
-
-std::intptr_t TQXLPT::GetHandle() { return reinterpret_cast<std::intptr_t>(device_.Get()); }
 
 int TQXLPT::Configure(const PortSettings* settings) {
   if (settings == nullptr) return 0;

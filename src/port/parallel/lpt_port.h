@@ -5,17 +5,14 @@
 
 #include <string>
 
-#include "platform/win32_handle.h"
-#include "port/device/device_calls.h"
-#include "port/device/dos_devices.h"
-#include "port/queued_port.h"
+#include "port/device/file_port.h"
 
 namespace qx {
 
 // Port kind 1: a printer on a parallel port (standard LPT or a vendor parallel
 // device), opened as a file. In asynchronous mode a TLptSendThread drains the send
 // queue and a TLptRecvThread reads into the receive queue, from which Read takes.
-class TQXLPT : public TQueuedPort {
+class TQXLPT : public TFilePort {
  public:
   // The send worker's writes go through `calls`, so that a test can keep them pending.
   explicit TQXLPT(int portId, DosDeviceFunctions& dosDevices = Kernel32DosDevices(),
@@ -24,9 +21,7 @@ class TQXLPT : public TQueuedPort {
 
   int DeviceRequest() override { return 0; }
   int GetDeviceInfo(void*) override { return 0; }
-  int IsOpen() override;
   int IsReady() override { return 1; }
-  std::intptr_t GetHandle() override;
   int Configure(const PortSettings* settings) override;
   int SetHandshakeBypass(int) override { return 0; }
 
@@ -46,12 +41,6 @@ class TQXLPT : public TQueuedPort {
   bool OpenDevice(bool sync) override;
   bool MakeWorkers(std::unique_ptr<TSendThread>& send, std::unique_ptr<TCommThread>& receive) override;
   void ReleaseDevice() override { device_.Reset(); }
-  int WriteDevice(int tag, const char* data, int length, int* written) override;
-  int ReadDevice(void* buffer, int length, int* got) override;
-
-  DosDeviceFunctions& dosDevices_;
-  DeviceCalls& calls_;
-  UniqueHandle device_;
 };
 
 }  // namespace qx

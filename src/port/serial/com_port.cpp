@@ -14,31 +14,13 @@ namespace {
 
 constexpr DWORD AllPurges = PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURGE_RXCLEAR;
 
+// The line settings of a new port.
 DCB InitialDcb() {
-  DCB d{};
-  d.DCBlength = 28;
-  d.BaudRate = 19200;
-  d.fBinary = 1;
-  d.fParity = 1;
-  d.fOutxCtsFlow = 0;
-  d.fOutxDsrFlow = 1;
-  d.fDtrControl = DTR_CONTROL_HANDSHAKE;
-  d.fDsrSensitivity = 0;
-  d.fTXContinueOnXoff = 0;
-  d.fOutX = 0;
-  d.fInX = 0;
-  d.fErrorChar = 0;
-  d.fNull = 0;
-  d.fRtsControl = RTS_CONTROL_DISABLE;
-  d.fAbortOnError = 1;
-  d.XonLim = 0;
-  d.XoffLim = 0;
-  d.ByteSize = 8;
-  d.Parity = NOPARITY;
-  d.StopBits = ONESTOPBIT;
-  d.XonChar = 0x11;
-  d.XoffChar = 0x13;
-  return d;
+  return DCB{.DCBlength = 28, .BaudRate = 19200, .fBinary = 1, .fParity = 1, .fOutxCtsFlow = 0, .fOutxDsrFlow = 1,
+             .fDtrControl = DTR_CONTROL_HANDSHAKE, .fDsrSensitivity = 0, .fTXContinueOnXoff = 0, .fOutX = 0, .fInX = 0,
+             .fErrorChar = 0, .fNull = 0, .fRtsControl = RTS_CONTROL_DISABLE, .fAbortOnError = 1, .fDummy2 = 0,
+             .wReserved = 0, .XonLim = 0, .XoffLim = 0, .ByteSize = 8, .Parity = NOPARITY, .StopBits = ONESTOPBIT,
+             .XonChar = 0x11, .XoffChar = 0x13, .ErrorChar = 0, .EofChar = 0, .EvtChar = 0, .wReserved1 = 0};
 }
 
 static_assert(DtrControlHandshake == DTR_CONTROL_HANDSHAKE && DtrControlEnable == DTR_CONTROL_ENABLE);
@@ -50,10 +32,9 @@ static_assert(RtsControlHandshake == RTS_CONTROL_HANDSHAKE && RtsControlEnable =
 // A write that fails at once is reported once per run of such failures and tried
 // again after 1 ms, so that a device that has gone neither spins a core nor floods
 // standard output until Close.
-class TQXCOM::TComSendThread final : public TSendThread {
+class TQXCOM::TComSendThread final : public TFileWorker<TSendThread> {
  public:
-  TComSendThread(TQXCOM& port, HANDLE device, std::unique_ptr<PendingIo> io)
-      : TSendThread(port), device_(device), calls_(port.calls_), io_(std::move(io)) {}
+  using TFileWorker::TFileWorker;
 
  protected:
   bool WritePiece(const char* data, int length, int& taken) override {
@@ -85,9 +66,6 @@ class TQXCOM::TComSendThread final : public TSendThread {
   bool PauseAfterShortPiece() const override { return false; }
 
  private:
-  HANDLE device_;
-  DeviceCalls& calls_;
-  std::unique_ptr<PendingIo> io_;
   FailureRun failures_;
 };
 
@@ -96,10 +74,9 @@ class TQXCOM::TComSendThread final : public TSendThread {
 // A wait that fails (a line error stops the device until its error state is cleared)
 // clears the error state, and it, or one that reports no characters, is made again
 // after a pause.
-class TQXCOM::TComRecvThread final : public TCommThread {
+class TQXCOM::TComRecvThread final : public TFileWorker<TCommThread> {
  public:
-  TComRecvThread(TQXCOM& port, HANDLE device, std::unique_ptr<PendingIo> io)
-      : TCommThread(port), device_(device), io_(std::move(io)) {}
+  using TFileWorker::TFileWorker;
 
   static constexpr int ErrorPauseMs = 10;
 
@@ -140,18 +117,12 @@ class TQXCOM::TComRecvThread final : public TCommThread {
       SleepMilliseconds(1);
     }
   }
-
- private:
-  HANDLE device_;
-  std::unique_ptr<PendingIo> io_;
 };
 
 TQXCOM::TQXCOM(int portId, DosDeviceFunctions& dosDevices, DeviceCalls& calls)
-    : TQueuedPort(portId, KindSerial, 1024, 4096),
+    : TFilePort(portId, KindSerial, 1024, 4096, dosDevices, calls),
       Dcb(InitialDcb()),
-      Timeouts{MAXDWORD, 0, 0, 0, 2000},
-      dosDevices_(dosDevices),
-      calls_(calls) {}
+      Timeouts{MAXDWORD, 0, 0, 0, 2000} {}
 
 TQXCOM::~TQXCOM() { Close(); }
 
@@ -171,10 +142,8 @@ void TQXCOM::RaiseLines() {
 }
 
 bool TQXCOM::OpenDevice(bool sync) {
-  const DWORD attributes = sync ? FILE_ATTRIBUTE_NORMAL : FILE_FLAG_OVERLAPPED | FILE_ATTRIBUTE_NORMAL;
-  const std::string path = DevicePath();
-  UniqueHandle device(CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, attributes,
-                                  nullptr));
+  const DWORD attributes = AttributesFor(sync);
+  UniqueHandle device = OpenFile(DevicePath(), attributes);
   if (!device.Valid()) return false;
   DCB dcb = Dcb;
   COMMTIMEOUTS timeouts = Timeouts;
@@ -196,73 +165,59 @@ bool TQXCOM::MakeWorkers(std::unique_ptr<TSendThread>& send, std::unique_ptr<TCo
   DWORD mask = 0;
   GetCommMask(device_.Get(), &mask);
   SetCommMask(device_.Get(), mask | EV_RXCHAR);
-  send = std::make_unique<TComSendThread>(*this, device_.Get(), std::move(writeIo));
-  receive = std::make_unique<TComRecvThread>(*this, device_.Get(), std::move(maskIo));
+  send = std::make_unique<TComSendThread>(*this, device_.Get(), calls_, std::move(writeIo));
+  receive = std::make_unique<TComRecvThread>(*this, device_.Get(), calls_, std::move(maskIo));
   return true;
 }
 
-int TQXCOM::WriteDevice(int tag, const char* data, int length, int* written) {
-  // On failure the count is what the device took before it.
-  DWORD count = 0;
-  WriteFile(device_.Get(), data, static_cast<DWORD>(length), &count, nullptr);
-  ClearErrors();
-  const int n = static_cast<int>(count);
-  if (written) *written = n;
-  NotifyWriteProgress(tag, n, n == length ? 1 : 0);
-  return n == length ? 1 : 0;
-}
-
 int TQXCOM::ReadDevice(void* buffer, int length, int* got) {
+  if (OpenedSynchronously()) return TFilePort::ReadDevice(buffer, length, got);
   DWORD count = 0;
-  if (OpenedSynchronously()) {
-    ReadFile(device_.Get(), buffer, static_cast<DWORD>(length), &count, nullptr);
-  } else {
-    ClearErrors();
-    // The device reads into the port's own buffer, which outlives a read it never ends.
-    if (!EnsureRequest(Kernel32DeviceCalls(), read_, static_cast<std::uint32_t>(length))) {
-      if (got) *got = 0;
+  ClearErrors();
+  // The device reads into the port's own buffer, which outlives a read it never ends.
+  if (!EnsureRequest(Kernel32DeviceCalls(), read_, static_cast<std::uint32_t>(length))) {
+    if (got) *got = 0;
+    return 0;
+  }
+  OVERLAPPED& overlapped = read_->Rearm();
+  if (!ReadFile(device_.Get(), read_->Buffer(), static_cast<DWORD>(length), &count, &overlapped)) {
+    if (GetLastError() != ERROR_IO_PENDING) {
+      count = std::min<DWORD>(count, static_cast<DWORD>(length));
+      std::memcpy(buffer, read_->Buffer(), count);
+      if (got) *got = static_cast<int>(count);
       return 0;
     }
-    OVERLAPPED& overlapped = read_->Rearm();
-    if (!ReadFile(device_.Get(), read_->Buffer(), static_cast<DWORD>(length), &count, &overlapped)) {
-      if (GetLastError() != ERROR_IO_PENDING) {
-        count = std::min<DWORD>(count, static_cast<DWORD>(length));
-        std::memcpy(buffer, read_->Buffer(), count);
-        if (got) *got = static_cast<int>(count);
-        return 0;
+    read_->InFlight = true;
+    // Poll until the read completes. The time-outs set on the device end it; a
+    // driver that does not honour them is cancelled after the read time-out plus a
+    // grace. A completion that reports an error (an empty read may end with
+    // ERROR_TIMEOUT) is final: the error state is cleared, the result read once
+    // more, and the read ends with the bytes that arrived.
+    const std::int64_t limit = static_cast<std::int64_t>(Timeouts.ReadTotalTimeoutMultiplier) * length +
+                               Timeouts.ReadTotalTimeoutConstant + ReadGraceMilliseconds;
+    const std::int64_t deadline = SteadyMilliseconds() + limit;
+    int errorReports = 0;
+    for (;;) {
+      count = 0;
+      if (GetOverlappedResult(device_.Get(), &overlapped, &count, FALSE)) break;
+      if (GetLastError() != ERROR_IO_INCOMPLETE) {
+        ClearErrors();
+        if (++errorReports >= 2) break;
+        continue;
       }
-      read_->InFlight = true;
-      // Poll until the read completes. The time-outs set on the device end it; a
-      // driver that does not honour them is cancelled after the read time-out plus a
-      // grace. A completion that reports an error (an empty read may end with
-      // ERROR_TIMEOUT) is final: the error state is cleared, the result read once
-      // more, and the read ends with the bytes that arrived.
-      const std::int64_t limit = static_cast<std::int64_t>(Timeouts.ReadTotalTimeoutMultiplier) * length +
-                                 Timeouts.ReadTotalTimeoutConstant + ReadGraceMilliseconds;
-      const std::int64_t deadline = SteadyMilliseconds() + limit;
-      int errorReports = 0;
-      for (;;) {
-        count = 0;
-        if (GetOverlappedResult(device_.Get(), &overlapped, &count, FALSE)) break;
-        if (GetLastError() != ERROR_IO_INCOMPLETE) {
-          ClearErrors();
-          if (++errorReports >= 2) break;
-          continue;
-        }
-        const std::int64_t left = deadline - SteadyMilliseconds();
-        if (left <= 0) {
-          count = CancelBounded(device_.Get(), read_);
-          break;
-        }
-        // Wakes at once on completion; no busy polling.
-        WaitForSingleObject(overlapped.hEvent, static_cast<DWORD>(std::min<std::int64_t>(left, 10)));
+      const std::int64_t left = deadline - SteadyMilliseconds();
+      if (left <= 0) {
+        count = CancelBounded(device_.Get(), read_);
+        break;
       }
-      if (read_) read_->InFlight = false;
+      // Wakes at once on completion; no busy polling.
+      WaitForSingleObject(overlapped.hEvent, static_cast<DWORD>(std::min<std::int64_t>(left, 10)));
     }
-    count = std::min<DWORD>(count, static_cast<DWORD>(length));
-    if (read_) std::memcpy(buffer, read_->Buffer(), count);
-    ClearErrors();
+    if (read_) read_->InFlight = false;
   }
+  count = std::min<DWORD>(count, static_cast<DWORD>(length));
+  if (read_) std::memcpy(buffer, read_->Buffer(), count);
+  ClearErrors();
   const int n = static_cast<int>(count);
   if (got) *got = n;
   return n == length ? 1 : 0;
@@ -306,16 +261,12 @@ int TQXCOM::GetDeviceInfo(void* info) {
   return 0;
 }
 
-int TQXCOM::IsOpen() { return device_.Valid() ? 1 : 0; }
-
 int TQXCOM::IsReady() {
   DWORD errors = 0;
   COMSTAT status{};
   if (!IsOpen() || !ClearCommError(device_.Get(), &errors, &status)) return 0;
   return status.fDsrHold ? 0 : 1;
 }
-
-std::intptr_t TQXCOM::GetHandle() { return reinterpret_cast<std::intptr_t>(device_.Get()); }
 
 int TQXCOM::Configure(const PortSettings* settings) {
   if (settings == nullptr) return 0;

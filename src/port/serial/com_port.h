@@ -5,10 +5,7 @@
 
 #include <string>
 
-#include "platform/win32_handle.h"
-#include "port/device/dos_devices.h"
-#include "port/device/pending_io.h"
-#include "port/queued_port.h"
+#include "port/device/file_port.h"
 #include "port/serial/serial_rules.h"
 
 namespace qx {
@@ -16,7 +13,7 @@ namespace qx {
 // Port kind 0: a printer on a COM port. In asynchronous mode writes go through the
 // send queue and a TComSendThread; a TComRecvThread reports received characters,
 // and reads still go straight to the device.
-class TQXCOM : public TQueuedPort {
+class TQXCOM : public TFilePort {
  public:
   // The send worker's writes go through `calls`, so that a test can make them fail
   // or keep them pending.
@@ -27,9 +24,7 @@ class TQXCOM : public TQueuedPort {
   int DeviceRequest() override;
   // `info` is a DeviceInfo record. Always 0: the record is the result.
   int GetDeviceInfo(void* info) override;
-  int IsOpen() override;
   int IsReady() override;
-  std::intptr_t GetHandle() override;
   int Configure(const PortSettings* settings) override;
   int GetInputAvailable() override;
   void ClearInput() override;
@@ -63,16 +58,13 @@ class TQXCOM : public TQueuedPort {
   void BeforeStop() override;
   void WakeReceiveWorker() override;
   void ReleaseDevice() override;
-  int WriteDevice(int tag, const char* data, int length, int* written) override;
+  void AfterWrite() override { ClearErrors(); }
   int ReadDevice(void* buffer, int length, int* got) override;
   // Reads go straight to the device in both modes.
   bool ReadsFromQueue() const override { return false; }
   void RaiseLines();
   void ClearErrors();
 
-  DosDeviceFunctions& dosDevices_;
-  DeviceCalls& calls_;
-  UniqueHandle device_;
   // The record and buffer of an asynchronous Read: the port's own, so that a read the
   // driver never ends can be given up without the caller's memory.
   std::unique_ptr<PendingIo> read_;
