@@ -38,8 +38,11 @@ class LoggedWindows final : public NotificationWindows {
 
 class MainWindowStepsTest : public ::testing::Test {
  protected:
-  MainWindowStepsTest() {
-    services.Add(L"ZemakTovel", ServiceRunning).OnQuery = [this](test::FakeService&, std::int64_t) {
+  MainWindowStepsTest() { AddLoggedService(services); }
+
+  // A running vendor service whose queries show on the timeline.
+  void AddLoggedService(test::FakeServiceSystem& system) {
+    system.Add(L"ZemakTovel", ServiceRunning).OnQuery = [this](test::FakeService&, std::int64_t) {
       if (events.empty() || events.back() != "services") events.push_back("services");
     };
   }
@@ -95,9 +98,7 @@ TEST_F(MainWindowStepsTest, AStepThatThrowsStillEndsWithPortsDestroyedThenServic
     throwAtKind = c.throwAtKind;
     lastCreated = c.lastCreated;
     test::FakeServiceSystem fresh;
-    fresh.Add(L"ZemakTovel", ServiceRunning).OnQuery = [this](test::FakeService&, std::int64_t) {
-      if (events.empty() || events.back() != "services") events.push_back("services");
-    };
+    AddLoggedService(fresh);
     ServiceSteps once(fresh);
     MainWindowLogic window(table, host);
     EXPECT_THROW(RunConstructionSteps(window, once, nullptr,

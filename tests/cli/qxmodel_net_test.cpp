@@ -84,14 +84,18 @@ class QxModelFleet : public QxModelNet {
     fleet[Silent - 1]->Printer().SetFault(sim::Command::ModelSettingQuery, {.Silent = true});
   }
 
+  // The arguments, then every port of the fleet.
+  std::vector<std::string> ForAll(std::vector<std::string> args) const {
+    args.insert(args.end(), ports.begin(), ports.end());
+    return args;
+  }
+
   std::vector<std::unique_ptr<sim::SimulatedPrinter>> fleet;
   std::vector<std::string> ports;
 };
 
 TEST_F(QxModelFleet, OneLinePerPortAsItEndsAndTheExitOfTheWhole) {
-  std::vector<std::string> args = {"get", "-j", "16"};
-  args.insert(args.end(), ports.begin(), ports.end());
-  EXPECT_EQ(Run(args), ExitFailed);
+  EXPECT_EQ(Run(ForAll({"get", "-j", "16"})), ExitFailed);
   std::vector<std::string> expected;
   for (int i = 1; i <= Count; ++i) {
     expected.push_back("net:127.11.1." + std::to_string(i) +
@@ -102,9 +106,7 @@ TEST_F(QxModelFleet, OneLinePerPortAsItEndsAndTheExitOfTheWhole) {
   EXPECT_EQ(err.str(), "15 ok, 1 failed\n");
 
   // Set as JSON Lines, the fields of a single run per port.
-  args = {"--json", "set", "QX-K40V", "-j16"};
-  args.insert(args.end(), ports.begin(), ports.end());
-  EXPECT_EQ(Run(args), ExitFailed);
+  EXPECT_EQ(Run(ForAll({"--json", "set", "QX-K40V", "-j16"})), ExitFailed);
   const std::vector<std::string> objects = Lines(out.str());
   ASSERT_EQ(objects.size(), 16u) << out.str();
   for (int i = 1; i <= Count; ++i) {
@@ -120,9 +122,7 @@ TEST_F(QxModelFleet, OneLinePerPortAsItEndsAndTheExitOfTheWhole) {
 
   // Everyone answers: exit 0.
   fleet[Silent - 1]->Printer().SetFault(sim::Command::ModelSettingQuery, {});
-  args = {"get", "-j", "5"};
-  args.insert(args.end(), ports.begin(), ports.end());
-  EXPECT_EQ(Run(args), ExitSuccess);
+  EXPECT_EQ(Run(ForAll({"get", "-j", "5"})), ExitSuccess);
   EXPECT_EQ(err.str(), "16 ok, 0 failed\n");
 }
 

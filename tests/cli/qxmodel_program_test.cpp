@@ -2,13 +2,14 @@
 // mapped to COM1/COM2, whose far end is bridged to the simulated printer's engine.
 // Exit codes, standard output and standard error are those of the real process.
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <windows.h>
 
 #include <atomic>
 #include <fstream>
-#include <sstream>
+#include <iterator>
 #include <thread>
 
 #include "platform/time.h"
@@ -21,8 +22,14 @@
 #include "sim/transport/real_clock.h"
 #include "sim/transport/simulated_printer.h"
 
+// Windows' records are filled by designated initialisers; the fields they leave out are
+// meant to be zero.
+#pragma GCC diagnostic ignored "-Wmissing-field-initializers"
+
 namespace qx {
 namespace {
+
+using ::testing::HasSubstr;
 
 struct ProgramResult {
   int Exit = -1;
@@ -39,15 +46,9 @@ std::string WindowsPath(std::string path) {
 
 std::string ReadText(const std::string& path) {
   std::ifstream file(path, std::ios::binary);
-  std::stringstream text;
-  text << file.rdbuf();
-  std::string s = text.str();
-  // The console streams are in text mode.
-  std::string plain;
-  for (char c : s) {
-    if (c != '\r') plain += c;
-  }
-  return plain;
+  std::string text{std::istreambuf_iterator<char>(file), {}};
+  std::erase(text, '\r');  // the console streams are in text mode
+  return text;
 }
 
 // One qxmodel.exe started with the arguments, its output streams in files.
@@ -74,12 +75,8 @@ bool StartProgram(const std::string& arguments, StartedProgram& program) {
     if (err != INVALID_HANDLE_VALUE) CloseHandle(err);
     return false;
   }
-  STARTUPINFOA startup{};
-  startup.cb = sizeof startup;
-  startup.dwFlags = STARTF_USESTDHANDLES;
-  startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
-  startup.hStdOutput = out;
-  startup.hStdError = err;
+  STARTUPINFOA startup{.cb = sizeof(STARTUPINFOA), .dwFlags = STARTF_USESTDHANDLES,
+                       .hStdInput = GetStdHandle(STD_INPUT_HANDLE), .hStdOutput = out, .hStdError = err};
   program.Command = "\"" + WindowsPath(QXMODEL_EXE) + "\" " + arguments;
   const BOOL started = CreateProcessA(nullptr, program.Command.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr,
                                       &startup, &program.Process);
@@ -164,7 +161,7 @@ TEST_F(QxModelProgram, FailuresAndBadArguments) {
   ProgramResult silent = RunProgram("--json get com1");
   EXPECT_EQ(silent.Exit, 1);
   EXPECT_EQ(silent.Err, "Error: Communication error.Can not recognize QX-K40VII.\n");
-  EXPECT_NE(silent.Out.find("\"ok\":false,\"exit\":1"), std::string::npos) << silent.Out;
+  EXPECT_THAT(silent.Out, HasSubstr("\"ok\":false,\"exit\":1"));
 
   ProgramResult absent = RunProgram("get com200");
   EXPECT_EQ(absent.Exit, 1);
@@ -185,7 +182,7 @@ TEST(QxModelProgramNetwork, GetAndPrintOnANetworkedPrinter) {
   EXPECT_EQ(get.Out, "QX-K40VI\n");
   ProgramResult print = RunProgram("--json print net:127.11.0.8");
   EXPECT_EQ(print.Exit, 0) << print.Err;
-  EXPECT_NE(print.Out.find("\"ok\":true"), std::string::npos) << print.Out;
+  EXPECT_THAT(print.Out, HasSubstr("\"ok\":true"));
   EXPECT_TRUE(test::WaitUntil([&] { return printer.Printer().PrintedLines().size() == 1; }));
 }
 
@@ -202,13 +199,16 @@ TEST(QxModelProgramList, UsbDevicesOfBothClasses) {
   EXPECT_EQ(list.Err, "");
 }
 
+// Wine's spooler and our test service under a vendor service's name, both put in `mode`.
+void PrepareServices(const test::TestService& vendor, int mode) {
+  ASSERT_TRUE(vendor.Installed());
+  for (const char* name : {"Spooler", "ZemakTovel"}) ASSERT_EQ(ChangeServiceState(SystemServices(), mode, name), 1);
+}
+
 // The states Wine's service manager reports, and the way back after a killed run.
 TEST(QxModelProgramServices, ListsTheRealStatesAndStartsThemAgain) {
   test::TestService vendor("ZemakTovel", "", WindowsPath(QX_TEST_SERVICE_EXE));
-  ASSERT_TRUE(vendor.Installed());
-  ServiceSystem& system = SystemServices();
-  ASSERT_EQ(ChangeServiceState(system, ServiceModeStop, "Spooler"), 1);
-  ASSERT_EQ(ChangeServiceState(system, ServiceModeStop, "ZemakTovel"), 1);
+  ASSERT_NO_FATAL_FAILURE(PrepareServices(vendor, ServiceModeStop));
 
   ProgramResult list = RunProgram("services");
   EXPECT_EQ(list.Exit, 0) << list.Err;
@@ -224,20 +224,15 @@ TEST(QxModelProgramServices, ListsTheRealStatesAndStartsThemAgain) {
   EXPECT_EQ(start.Exit, 0) << start.Err;
   EXPECT_EQ(test::RawState("Spooler"), static_cast<DWORD>(SERVICE_RUNNING));
   EXPECT_EQ(test::RawState("ZemakTovel"), static_cast<DWORD>(SERVICE_RUNNING));
-  EXPECT_NE(start.Out.find("{\"service\":\"Spooler\",\"state\":\"running\",\"role\":\"spooler\"}"),
-            std::string::npos)
-      << start.Out;
-  EXPECT_NE(start.Out.find("\"failed\":[]"), std::string::npos) << start.Out;
+  EXPECT_THAT(start.Out, HasSubstr("{\"service\":\"Spooler\",\"state\":\"running\",\"role\":\"spooler\"}"));
+  EXPECT_THAT(start.Out, HasSubstr("\"failed\":[]"));
 }
 
 // A program that loads user32 hears of logoff as window messages, not as console
 // events: its session window ends the run with the services running again.
 TEST(QxModelProgramServices, LogoffWhileStoppingRestartsWhatItStopped) {
   test::TestService vendor("ZemakTovel", "linger=8000", WindowsPath(QX_TEST_SERVICE_EXE));
-  ASSERT_TRUE(vendor.Installed());
-  ServiceSystem& system = SystemServices();
-  ASSERT_EQ(ChangeServiceState(system, ServiceModeStart, "Spooler"), 1);
-  ASSERT_EQ(ChangeServiceState(system, ServiceModeStart, "ZemakTovel"), 1);
+  ASSERT_NO_FATAL_FAILURE(PrepareServices(vendor, ServiceModeStart));
 
   StartedProgram program;
   ASSERT_TRUE(StartProgram("--stop-services get com200", program));
@@ -252,9 +247,7 @@ TEST(QxModelProgramServices, LogoffWhileStoppingRestartsWhatItStopped) {
   SendMessageTimeoutA(session, WM_ENDSESSION, TRUE, ENDSESSION_LOGOFF, SMTO_NORMAL, 30000, &answer);
   ProgramResult result = FinishProgram(program);
   EXPECT_EQ(result.Exit, 4) << result.Err;
-  EXPECT_NE(result.Err.find("qxmodel: interrupted (logoff); the services it stopped were started again\n"),
-            std::string::npos)
-      << result.Err;
+  EXPECT_THAT(result.Err, HasSubstr("qxmodel: interrupted (logoff); the services it stopped were started again\n"));
   EXPECT_EQ(test::RawState("Spooler"), static_cast<DWORD>(SERVICE_RUNNING));
   EXPECT_EQ(test::RawState("ZemakTovel"), static_cast<DWORD>(SERVICE_RUNNING));
 }

@@ -91,13 +91,8 @@ TEST_F(QxModelTty, TheLineTakesTheSerialTablesAndTheDeviceIsHeldAlone) {
            {9, 4, 3, 1, B19200, CMSPAR, 0},  // space; baud and stop codes out of the tables
        }) {
     TQXTTY tty(KindSerial, printer->SerialPath());
-    PortSettings settings;
-    settings.BaudCode = c.Baud;
-    settings.ParityCode = c.Parity;
-    settings.StopBitsCode = c.StopBits;
-    settings.FlowControl = c.Flow;
-    settings.DataBits = 8;
-    settings.SyncMode = 1;
+    PortSettings settings{.SyncMode = 1, .BaudCode = c.Baud, .DataBits = 8, .ParityCode = c.Parity,
+                          .StopBitsCode = c.StopBits, .FlowControl = c.Flow};
     ASSERT_EQ(tty.Configure(&settings), 1);
     ASSERT_EQ(tty.Open(), 1);
     termios line{};

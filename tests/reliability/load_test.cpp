@@ -24,24 +24,20 @@ TEST(ReliabilitySoak, AThousandGetsLeaveNoHandlesOrMemoryBehind) {
   MainWindowLogic logic{rig.table, rig.host};
   logic.CreatePorts(nullptr);
   rig.Select(logic);
-  auto& host = rig.host;
-  auto& engine = rig.engine;
-  auto& vendor = rig.vendor;
 
   int succeeded = 0;
   auto runGets = [&](int count) {
     for (int i = 0; i < count; ++i) {
-      host.events.clear();
+      rig.host.events.clear();
       logic.GetButtonClick();
-      if (host.Boxes() == std::vector<std::string>{"box Information (information icon): " +
-                                                   std::string(MessageGetSucceeded)}) {
+      if (rig.host.Boxes() == std::vector<std::string>{test::BoxLine(MessageGetSucceeded)}) {
         ++succeeded;
       }
       // The simulated printer and driver keep records of their own; they are not the
       // utility's.
-      engine.ClearLog();
-      vendor.ClearLog();
-      vendor.Change(0, [](test::VendorDevice& d) {
+      rig.engine.ClearLog();
+      rig.vendor.ClearLog();
+      rig.vendor.Change(0, [](test::VendorDevice& d) {
         d.ReadSizes.clear();
         d.ReadSizes.shrink_to_fit();
       });
@@ -56,7 +52,7 @@ TEST(ReliabilitySoak, AThousandGetsLeaveNoHandlesOrMemoryBehind) {
   const std::size_t memoryAfter = test::HeapBytes();
 
   EXPECT_EQ(succeeded, 1100);
-  EXPECT_EQ(vendor.OpenHandles(), 0);
+  EXPECT_EQ(rig.vendor.OpenHandles(), 0);
   ASSERT_GT(handlesBefore, 0);
   EXPECT_LE(handlesAfter, handlesBefore);
   // A leak of 64 bytes per exchange would show; the working set under Windows moves
@@ -114,9 +110,7 @@ TEST_F(ReliabilityQueuedWrites, VendorDriverEveryAcceptedByteArrivesOnce) {
   SimVendorUsbDriver driver{time, engine};
   driver.AddDevice(0);
   TQXUSB port{KindVendorUsb, driver};
-  PortSettings s;
-  s.PortType = KindVendorUsb;
-  s.ReadTimeoutConstant = 10;
+  const PortSettings s{.PortType = KindVendorUsb, .ReadTimeoutConstant = 10};
   ExpectEveryAcceptedByteArrivesOnce(port, driver, s, 40000, [&] {
     driver.Change(0, [](test::VendorDevice& d) {
       d.MaxPerWrite = 300;
@@ -131,10 +125,7 @@ TEST_F(ReliabilityQueuedWrites, PrinterClassEveryAcceptedByteArrivesOnce) {
   SimUsbPrintDriver driver{time, engine};
   driver.AddPrinter();
   TQXUSBPRN port{KindUsbPrinter, driver};
-  PortSettings s;
-  s.PortType = KindUsbPrinter;
-  s.ReadTimeoutMultiplier = 50;
-  s.ReadTimeoutConstant = 100;
+  const PortSettings s{.PortType = KindUsbPrinter, .ReadTimeoutMultiplier = 50, .ReadTimeoutConstant = 100};
   ExpectEveryAcceptedByteArrivesOnce(port, driver, s, 20000, [&] {
     driver.Change(0, [](test::UsbPrinter& p) {
       p.WritePolls = 2;

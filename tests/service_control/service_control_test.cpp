@@ -151,7 +151,7 @@ TEST_F(ServiceControlTest, AServiceThatFailsToStartEndsTheWalk) {
   EXPECT_EQ(fake.StateOf(L"B"), ServiceStopped);
 }
 
-TEST_F(ServiceControlTest, ExitCodesEndTheWaitWithTheServicesOwnCodeBehind1066) {
+TEST_F(ServiceControlTest, ExitCodesEndTheStopsWaitWithTheServicesOwnCodeBehind1066UnlessStopped) {
   struct Case {
     std::uint32_t win32;
     std::uint32_t specific;
@@ -171,21 +171,7 @@ TEST_F(ServiceControlTest, ExitCodesEndTheWaitWithTheServicesOwnCodeBehind1066) 
     EXPECT_EQ(node.StopTree(), c.expected) << c.win32 << "/" << c.specific;
     EXPECT_EQ(local.OpenHandles(), 0);
   }
-  // A start that fails: the service falls back to stopped with its own code.
-  FakeService& service = fake.Add(L"Svc", ServiceStopped);
-  service.StartTakesMs = -1;
-  service.OnQuery = [](FakeService& s, std::int64_t) {
-    if (s.State == ServiceStartPending) {
-      s.State = ServiceStopped;
-      s.Win32ExitCode = ErrorServiceSpecific;
-      s.SpecificExitCode = 7;
-    }
-  };
-  CServiceControl node(fake, L"Svc");
-  EXPECT_EQ(node.StartTree(), 7);
-}
-
-TEST_F(ServiceControlTest, AStoppedServiceWithAnExitCodeCountsAsStopped) {
+  // Once stopped, an exit code does not count.
   FakeService& service = fake.Add(L"Svc", ServiceRunning);
   service.StopTakesMs = 100;
   service.OnQuery = [](FakeService& s, std::int64_t) { s.Win32ExitCode = s.State == ServiceStopped ? 1067 : 0; };
@@ -212,35 +198,35 @@ TEST_F(ServiceControlTest, AServiceThatStaysPendingEndsWithTimeoutAfterTheBound)
 }
 
 TEST_F(ServiceControlTest, AServiceThatVanishesWhileStoppingCountsAsStoppedButNotWhileStarting) {
-  FakeService& service = fake.Add(L"Svc", ServiceRunning);
-  service.StopTakesMs = -1;
-  service.OnQuery = [](FakeService& s, std::int64_t) {
-    if (s.State == ServiceStopPending) s.OpenError = ErrorServiceDoesNotExist;
-  };
-  CServiceControl node(fake, L"Svc");
-  EXPECT_EQ(node.StopTree(), 0);
-
-  FakeService& other = fake.Add(L"Other", ServiceStopped);
-  other.StartTakesMs = -1;
-  other.OnQuery = [](FakeService& s, std::int64_t) {
-    if (s.State == ServiceStartPending) s.OpenError = ErrorServiceDoesNotExist;
-  };
-  CServiceControl second(fake, L"Other");
-  EXPECT_EQ(second.StartTree(), static_cast<int>(ErrorServiceDoesNotExist));
+  for (const bool start : {false, true}) {
+    FakeService& service = fake.Add(start ? L"Starting" : L"Stopping", start ? ServiceStopped : ServiceRunning);
+    service.StopTakesMs = service.StartTakesMs = -1;
+    service.OnQuery = [](FakeService& s, std::int64_t) {
+      if (s.State == ServiceStopPending || s.State == ServiceStartPending) s.OpenError = ErrorServiceDoesNotExist;
+    };
+    CServiceControl node(fake, service.Name);
+    EXPECT_EQ(start ? node.StartTree() : node.StopTree(), start ? static_cast<int>(ErrorServiceDoesNotExist) : 0);
+  }
 }
 
-// Falling back ends the wait at once instead of polling to the bound; a service still
-// running right after its stop was accepted has not fallen back yet.
+// Falling back ends the wait at once instead of polling to the bound, with the service's
+// own code when it gives one; a service still running right after its stop was accepted
+// has not fallen back yet.
 TEST_F(ServiceControlTest, AFallBackEndsTheWaitAtOnceWithAnError) {
-  FakeService& starting = fake.Add(L"Starter", ServiceStopped);
-  starting.StartTakesMs = -1;
-  starting.OnQuery = [](FakeService& s, std::int64_t) {
-    if (s.State == ServiceStartPending) s.State = ServiceStopped;  // exit code stays 0
-  };
-  CServiceControl starter(fake, L"Starter");
-  std::int64_t begin = fake.NowMs();
-  EXPECT_EQ(starter.StartTree(), static_cast<int>(ErrorServiceNotActive));
-  EXPECT_EQ(fake.NowMs(), begin);
+  for (const std::uint32_t own : {7u, 0u}) {
+    FakeService& starting = fake.Add(own != 0 ? L"Failing" : L"Starter", ServiceStopped);
+    starting.StartTakesMs = -1;
+    starting.OnQuery = [own](FakeService& s, std::int64_t) {
+      if (s.State != ServiceStartPending) return;
+      s.State = ServiceStopped;
+      s.Win32ExitCode = own != 0 ? ErrorServiceSpecific : 0;
+      s.SpecificExitCode = own;
+    };
+    CServiceControl starter(fake, starting.Name);
+    const std::int64_t begin = fake.NowMs();
+    EXPECT_EQ(starter.StartTree(), own != 0 ? static_cast<int>(own) : static_cast<int>(ErrorServiceNotActive));
+    EXPECT_EQ(fake.NowMs(), begin);
+  }
 
   FakeService& stopping = fake.Add(L"Stopper", ServiceRunning);
   stopping.StopTakesMs = -1;
@@ -249,7 +235,7 @@ TEST_F(ServiceControlTest, AFallBackEndsTheWaitAtOnceWithAnError) {
     if (++queries == 3) s.State = ServiceRunning;  // seen stop-pending once, then back
   };
   CServiceControl stopper(fake, L"Stopper");
-  begin = fake.NowMs();
+  const std::int64_t begin = fake.NowMs();
   EXPECT_EQ(stopper.StopTree(), static_cast<int>(ErrorServiceAlreadyRunning));
   EXPECT_EQ(fake.NowMs() - begin, ServiceTreePollMs);
 
@@ -328,45 +314,37 @@ TEST_F(ServiceControlTest, ServiceRequestOpensItsOwnHandlesAndReturnsTheFirstErr
 
 class SpoolerTest : public ServiceControlTest {
  protected:
-  void MakeSpooler(std::int64_t processEndsAfterMs) {
-    fake.Add(L"Spooler", ServiceRunning).StopTakesMs = -1;  // the state is not what it waits for
-    fake.Processes = {{L"explorer.exe", -1}, {L"spoolsv.exe", fake.NowMs() + processEndsAfterMs}};
-  }
-  std::vector<std::int64_t> CheckSeconds(std::int64_t begin) const {
-    std::vector<std::int64_t> seconds;
-    for (std::int64_t t : fake.SnapshotTimes()) seconds.push_back((t - begin) / 1000);
-    return seconds;
+  // A running spooler whose process ends this long after now (negative: never).
+  static void MakeSpooler(FakeServiceSystem& system, std::int64_t processEndsAfterMs) {
+    system.Add(L"Spooler", ServiceRunning).StopTakesMs = -1;  // the state is not what it waits for
+    system.Processes = {{L"explorer.exe", -1},
+                        {L"spoolsv.exe", processEndsAfterMs < 0 ? -1 : system.NowMs() + processEndsAfterMs}};
   }
 };
 
-TEST_F(SpoolerTest, StopWaitsForTheSpoolerProcessInThreeSecondSteps) {
-  MakeSpooler(7000);
-  CServiceControl tree(fake, L"Spooler");
-  EXPECT_TRUE(tree.Dependents().empty());
-  const std::int64_t begin = fake.NowMs();
-  EXPECT_EQ(tree.StopTree(), 0);
-  EXPECT_EQ(CheckSeconds(begin), (std::vector<std::int64_t>{0, 3, 6, 9}));
-  EXPECT_EQ(fake.NowMs() - begin, 9000);
-  EXPECT_EQ(fake.LogOf({"Query"}).size(), 1u);  // only before the request: no state polling
-}
-
-TEST_F(SpoolerTest, ProcessStillThereAfterSixtySecondsGivesTimeout) {
-  MakeSpooler(-1);
-  fake.Processes[1].EndsAtMs = -1;
-  CServiceControl tree(fake, L"Spooler");
-  const std::int64_t begin = fake.NowMs();
-  EXPECT_EQ(tree.StopTree(), static_cast<int>(ErrorTimeout));
-  std::vector<std::int64_t> expected;
-  for (int s = 0; s <= 60; s += 3) expected.push_back(s);
-  EXPECT_EQ(CheckSeconds(begin), expected);
-  EXPECT_EQ(fake.NowMs() - begin, 60000);
-  // Gone just before the last check: success.
-  FakeServiceSystem late;
-  late.Add(L"Spooler", ServiceRunning).StopTakesMs = -1;
-  late.Processes = {{L"spoolsv.exe", late.NowMs() + 59999}};
-  CServiceControl lateTree(late, L"Spooler");
-  EXPECT_EQ(lateTree.StopTree(), 0);
-  EXPECT_EQ(late.SnapshotTimes().size(), 21u);
+// The stop checks the process every 3 s, for 60 s at most, and polls no state.
+TEST_F(SpoolerTest, StopWaitsForTheSpoolerProcessInThreeSecondStepsUpToSixty) {
+  const struct {
+    std::int64_t processEndsAfterMs;
+    int result;
+    std::int64_t lastCheckSecond;
+  } cases[] = {{7000, 0, 9}, {59999, 0, 60}, {-1, static_cast<int>(ErrorTimeout), 60}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.processEndsAfterMs);
+    FakeServiceSystem local;
+    MakeSpooler(local, c.processEndsAfterMs);
+    CServiceControl tree(local, L"Spooler");
+    EXPECT_TRUE(tree.Dependents().empty());
+    const std::int64_t begin = local.NowMs();
+    EXPECT_EQ(tree.StopTree(), c.result);
+    std::vector<std::int64_t> expected, seconds;
+    for (std::int64_t s = 0; s <= c.lastCheckSecond; s += 3) expected.push_back(s);
+    for (std::int64_t t : local.SnapshotTimes()) seconds.push_back((t - begin) / 1000);
+    EXPECT_EQ(seconds, expected);
+    EXPECT_EQ(local.NowMs() - begin, c.lastCheckSecond * 1000);
+    EXPECT_EQ(local.LogOf({"Query"}).size(), 1u);  // only before the request
+    EXPECT_EQ(local.OpenHandles(), 0);
+  }
 }
 
 TEST_F(SpoolerTest, NamesCompareWithoutRegardToCase) {
@@ -385,7 +363,7 @@ TEST_F(SpoolerTest, NamesCompareWithoutRegardToCase) {
 }
 
 TEST_F(SpoolerTest, DependentsStopFirstAndAFailureLeavesTheSpoolerAlone) {
-  MakeSpooler(0);
+  MakeSpooler(fake, 0);
   fake.Service(L"Spooler").Dependents = {L"Fax", L"PrintNotify"};
   fake.Add(L"Fax", ServiceRunning).StopTakesMs = 100;
   fake.Add(L"PrintNotify", ServiceRunning).StopError = ErrorAccessDenied;

@@ -10,6 +10,18 @@ namespace {
 using test::FakeServiceSystem;
 using Lines = std::vector<std::string>;
 
+// Lines that name the vendor services in `order` (the orders themselves are checked by
+// name with the service set), between a prefix and a suffix.
+Lines Vendor(const std::string& prefix, const auto& order, const std::string& suffix = "") {
+  Lines lines;
+  for (int index : order) lines.push_back(prefix + VendorServices[index] + suffix);
+  return lines;
+}
+Lines operator+(Lines a, const Lines& b) {
+  a.insert(a.end(), b.begin(), b.end());
+  return a;
+}
+
 // A machine with the spooler (one active dependent, one inactive) and all seven
 // vendor services installed and running.
 class ServiceStepsTest : public ::testing::Test {
@@ -36,12 +48,7 @@ class ServiceStepsTest : public ::testing::Test {
 TEST_F(ServiceStepsTest, AtStartTheSpoolerTreeStopsFirstThenServicesOneToSeven) {
   ServiceSteps steps(fake);
   steps.StopServicesAtStart();
-  EXPECT_EQ(fake.Requests(),
-            (Lines{"Stop Fax", "Stop Spooler", "Stop ZEMAK_DVN_AGENT_SERVICE",
-                   "Stop ZEMAK_KTPOS_AGENT_SERVICE", "Stop ZemakPOSPort", "Stop ZemakTovel",
-                   "Stop ZEMAK_Port_Communication_Service",
-                   "Stop ZEMAK_Port_Communication_Service_QXS",
-                   "Stop ZEMAK_Port_Communication_Service_QXC"}));
+  EXPECT_EQ(fake.Requests(), (Lines{"Stop Fax", "Stop Spooler"} + Vendor("Stop ", VendorStopOrder)));
   EXPECT_EQ(Opens(),
             (Lines{// the tree, built once
                    "OpenServiceW Spooler 0x8", "OpenServiceW Fax 0x8",
@@ -49,14 +56,9 @@ TEST_F(ServiceStepsTest, AtStartTheSpoolerTreeStopsFirstThenServicesOneToSeven) 
                    "OpenServiceW Fax 0x34", "OpenServiceW Fax 0x34", "OpenServiceW Fax 0x34",
                    "OpenServiceW Fax 0x34", "OpenServiceW Fax 0x34",
                    // then the spooler: queried and stopped, then its process watched
-                   "OpenServiceW Spooler 0x34", "OpenServiceW Spooler 0x34",
-                   // the vendor services, one ChangeServiceState each
-                   "OpenServiceA ZEMAK_DVN_AGENT_SERVICE 0x34",
-                   "OpenServiceA ZEMAK_KTPOS_AGENT_SERVICE 0x34", "OpenServiceA ZemakPOSPort 0x34",
-                   "OpenServiceA ZemakTovel 0x34",
-                   "OpenServiceA ZEMAK_Port_Communication_Service 0x34",
-                   "OpenServiceA ZEMAK_Port_Communication_Service_QXS 0x34",
-                   "OpenServiceA ZEMAK_Port_Communication_Service_QXC 0x34"}));
+                   "OpenServiceW Spooler 0x34", "OpenServiceW Spooler 0x34"} +
+             // the vendor services, one ChangeServiceState each
+             Vendor("OpenServiceA ", VendorStopOrder, " 0x34")));
   // The spooler's process was gone at the second check, before any vendor service.
   EXPECT_EQ(fake.LogOf({"Processes"}).size(), 2u);
   const Lines& log = fake.Log();
@@ -83,12 +85,7 @@ TEST_F(ServiceStepsTest, AtExitServicesSevenToOneInTheirOrderThenTheSpoolerTree)
   fake.Service(L"Spooler").State = ServiceStopped;  // the process has gone: so has the service
   fake.ClearLog();
   steps.StartServicesAtExit();
-  EXPECT_EQ(fake.Requests(),
-            (Lines{"Start ZEMAK_Port_Communication_Service_QXC",
-                   "Start ZEMAK_Port_Communication_Service_QXS",
-                   "Start ZEMAK_Port_Communication_Service", "Start ZemakPOSPort",
-                   "Start ZemakTovel", "Start ZEMAK_DVN_AGENT_SERVICE",
-                   "Start ZEMAK_KTPOS_AGENT_SERVICE", "Start Spooler", "Start Fax"}));
+  EXPECT_EQ(fake.Requests(), (Vendor("Start ", VendorStartOrder) + Lines{"Start Spooler", "Start Fax"}));
   EXPECT_EQ(fake.StateOf(L"Spooler"), ServiceRunning);
   EXPECT_EQ(fake.StateOf(L"Fax"), ServiceRunning);
   EXPECT_EQ(fake.StateOf(L"PrintNotify"), ServiceStopped);  // was not running at start
@@ -157,14 +154,11 @@ TEST_F(ServiceStepsTest, RestartWhatWasStoppedLeavesAloneWhatWasAlreadyStopped) 
                    "Start ZEMAK_Port_Communication_Service", "Start ZEMAK_DVN_AGENT_SERVICE",
                    "Start ZEMAK_KTPOS_AGENT_SERVICE", "Start Spooler", "Start Fax"}));
   EXPECT_EQ(fake.StateOf(L"ZemakTovel"), ServiceStopped);
-  const std::vector<ServiceProblem> problems = steps.Problems();
-  ASSERT_EQ(problems.size(), 2u);
-  EXPECT_EQ(problems[0].Service, "ZemakPOSPort");
-  EXPECT_TRUE(problems[0].Stopping);
-  EXPECT_EQ(problems[0].Code, static_cast<int>(ErrorAccessDenied));
-  EXPECT_EQ(problems[1].Service, "ZEMAK_DVN_AGENT_SERVICE");
-  EXPECT_FALSE(problems[1].Stopping);
-  EXPECT_EQ(problems[1].Code, 1058);
+  Lines problems;
+  for (const ServiceProblem& p : steps.Problems()) {
+    problems.push_back(p.Service + (p.Stopping ? " stopping: " : " starting: ") + std::to_string(p.Code));
+  }
+  EXPECT_EQ(problems, (Lines{"ZemakPOSPort stopping: 5", "ZEMAK_DVN_AGENT_SERVICE starting: 1058"}));
 
   // A spooler found stopped is not started; nothing installed is nothing to say.
   FakeServiceSystem quiet;
@@ -180,6 +174,12 @@ TEST_F(ServiceStepsTest, RestartWhatWasStoppedLeavesAloneWhatWasAlreadyStopped) 
 }
 
 TEST_F(ServiceStepsTest, ACancelledStartStopsNoFurtherServiceAndTheExitRestartsTheRest) {
+  // Cancelled before it began: nothing is stopped at all.
+  ServiceSteps late(fake, ExitRule::RestartWhatWasStopped);
+  late.CancelStopping();
+  late.StopServicesAtStart();
+  EXPECT_TRUE(fake.Log().empty());
+
   ServiceSteps steps(fake, ExitRule::RestartWhatWasStopped);
   fake.Service(L"ZemakPOSPort").OnQuery = [&](test::FakeService&, std::int64_t) { steps.CancelStopping(); };
   steps.StopServicesAtStart();
@@ -190,13 +190,6 @@ TEST_F(ServiceStepsTest, ACancelledStartStopsNoFurtherServiceAndTheExitRestartsT
   for (const wchar_t* name : {L"Spooler", L"Fax", L"ZEMAK_DVN_AGENT_SERVICE", L"ZemakPOSPort"}) {
     EXPECT_EQ(fake.StateOf(name), ServiceRunning) << FakeServiceSystem::Narrow(name);
   }
-  // Cancelled before it began: nothing is stopped at all.
-  FakeServiceSystem other;
-  other.Add(L"ZemakTovel", ServiceRunning);
-  ServiceSteps late(other, ExitRule::RestartWhatWasStopped);
-  late.CancelStopping();
-  late.StopServicesAtStart();
-  EXPECT_TRUE(other.Log().empty());
 }
 
 TEST(ChangeServiceStateReported, SaysWhyItGaveZero) {

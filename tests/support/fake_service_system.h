@@ -104,23 +104,17 @@ class FakeServiceSystem : public ServiceSystem {
     return OpenNamed(manager, name, access);
   }
   bool QueryStatus(ScHandleValue handle, ServiceStatus& status) override {
-    FakeService* service = ServiceOf(handle);
-    log_.push_back("Query " + NameOf(handle));
-    if (service == nullptr) return Fail(6);  // ERROR_INVALID_HANDLE
-    if (!Allowed(handle, ServiceQueryStatusAccess)) return Fail(ErrorAccessDenied);
-    if (service->QueryError != 0) return Fail(service->QueryError);
-    Advance(*service);
+    FakeService* service = nullptr;
+    if (auto error = Request("Query ", handle, ServiceQueryStatusAccess, &FakeService::QueryError, service)) {
+      return Fail(error);
+    }
     if (service->OnQuery) service->OnQuery(*service, NowMs());
     Fill(*service, status);
     return Succeed();
   }
   bool ControlStop(ScHandleValue handle, ServiceStatus& status) override {
-    FakeService* service = ServiceOf(handle);
-    log_.push_back("Stop " + NameOf(handle));
-    if (service == nullptr) return Fail(6);
-    if (!Allowed(handle, ServiceStopAccess)) return Fail(ErrorAccessDenied);
-    if (service->StopError != 0) return Fail(service->StopError);
-    Advance(*service);
+    FakeService* service = nullptr;
+    if (auto error = Request("Stop ", handle, ServiceStopAccess, &FakeService::StopError, service)) return Fail(error);
     if (service->State == ServiceStopped) return Fail(1062);  // ERROR_SERVICE_NOT_ACTIVE
     if (service->State != ServiceRunning) return Fail(1061);  // ERROR_SERVICE_CANNOT_ACCEPT_CTRL
     for (const std::wstring& name : service->Dependents) {
@@ -135,12 +129,10 @@ class FakeServiceSystem : public ServiceSystem {
     return Succeed();
   }
   bool Start(ScHandleValue handle) override {
-    FakeService* service = ServiceOf(handle);
-    log_.push_back("Start " + NameOf(handle));
-    if (service == nullptr) return Fail(6);
-    if (!Allowed(handle, ServiceStartAccess)) return Fail(ErrorAccessDenied);
-    if (service->StartError != 0) return Fail(service->StartError);
-    Advance(*service);
+    FakeService* service = nullptr;
+    if (auto error = Request("Start ", handle, ServiceStartAccess, &FakeService::StartError, service)) {
+      return Fail(error);
+    }
     if (service->State != ServiceStopped) return Fail(1056);  // ERROR_SERVICE_ALREADY_RUNNING
     service->State = ServiceStartPending;
     service->PendingUntil = service->StartTakesMs < 0 ? -1 : NowMs() + service->StartTakesMs;
@@ -183,11 +175,7 @@ class FakeServiceSystem : public ServiceSystem {
 
   Clock& Time() override { return clock_; }
 
-  static std::string Narrow(const std::wstring& name) {
-    std::string out;
-    for (wchar_t c : name) out.push_back(static_cast<char>(c));
-    return out;
-  }
+  static std::string Narrow(const std::wstring& name) { return std::string(name.begin(), name.end()); }
 
  private:
   struct Handle {
@@ -234,6 +222,18 @@ class FakeServiceSystem : public ServiceSystem {
     if (it == services_.end()) return FailHandle(ErrorServiceDoesNotExist);
     if (it->second.OpenError != 0) return FailHandle(it->second.OpenError);
     return NewHandle({false, name, access});
+  }
+  // Logs a request on a service handle and brings the service's pending state up to date;
+  // the error it meets first (0: none): a bad handle, a missing right, the service's refusal.
+  std::uint32_t Request(const char* what, ScHandleValue handle, std::uint32_t right,
+                        std::uint32_t FakeService::*refusal, FakeService*& service) {
+    service = ServiceOf(handle);
+    log_.push_back(what + NameOf(handle));
+    if (service == nullptr) return 6;  // ERROR_INVALID_HANDLE
+    if (!Allowed(handle, right)) return ErrorAccessDenied;
+    if (service->*refusal != 0) return service->*refusal;
+    Advance(*service);
+    return 0;
   }
   FakeService* ServiceOf(ScHandleValue handle) {
     auto it = handles_.find(handle);
