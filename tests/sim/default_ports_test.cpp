@@ -9,8 +9,7 @@
 namespace qx::sim {
 namespace {
 
-using test::B;
-using test::SameBytes;
+using namespace test;
 
 TEST(SimulatedPrinterDefaultPorts, AnswersOn9100And3289) {
   SimulatedPrinterOptions options;
@@ -21,19 +20,13 @@ TEST(SimulatedPrinterDefaultPorts, AnswersOn9100And3289) {
   EXPECT_EQ(printer.TcpEndpoint().Port, 9100);
   EXPECT_EQ(printer.UdpEndpoint().Port, 3289);
 
-  test::UdpClient status;
+  UdpClient status;
   ASSERT_TRUE(status.Open({{127, 1, 1, 120}, 0}));
-  ASSERT_TRUE(status.SendTo(B({0x5A, 0x45, 0x4D, 0x41, 0x4B, 0x51, 0x03, 0x00, 0x00, 0x20, 0x00, 0x00, 0x00, 0x00}),
-                            {{127, 1, 1, 20}, 3289}));
-  Bytes reply;
-  ASSERT_TRUE(status.Receive(reply));
-  EXPECT_TRUE(SameBytes(B({0x5A, 0x45, 0x4D, 0x41, 0x4B, 0x71, 0x03, 0x00, 0x00, 0x20, 0x00, 0x00, 0x00, 0x01, 0x00}),
-                        reply));
+  EXPECT_TRUE(SameBytes(QueryReadyReply, status.Ask(QueryReady, {{127, 1, 1, 20}, 3289})));
 
-  test::TcpClient host;
+  TcpClient host;
   ASSERT_TRUE(host.Connect({{127, 1, 1, 20}, 9100}));
-  ASSERT_TRUE(host.Send(B({0x10, 0x14, 0x12, 0x00, 0x03})));
-  EXPECT_TRUE(SameBytes(Bytes("7MCQX-K40VII") + '\0', host.Read(13)));
+  EXPECT_TRUE(Answers(host, Identify, IdentifyReply));
 }
 
 }  // namespace

@@ -71,10 +71,10 @@ TEST(FaultSpec, AppliedToThePrinterOrItsInterface) {
   ZemakResponder zemak(clock);
   FaultSpec spec;
   std::string error;
-  ASSERT_TRUE(ParseFaultSpec("firmware:silent", spec, error));
-  ApplyFaultSpec(spec, &printer, &zemak);
-  ASSERT_TRUE(ParseFaultSpec("udp.ready:data=01", spec, error));
-  ApplyFaultSpec(spec, &printer, &zemak);
+  for (const char* text : {"firmware:silent", "udp.ready:data=01"}) {
+    ASSERT_TRUE(ParseFaultSpec(text, spec, error)) << text;
+    ApplyFaultSpec(spec, &printer, &zemak);
+  }
   HostLink host(printer);
   host.Write(wire::FirmwareQuery());
   EXPECT_TRUE(host.Read().empty());

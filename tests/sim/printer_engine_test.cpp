@@ -114,9 +114,7 @@ TEST_F(PrinterEngineTest, SettingCommandsOutsideSettingModeAreIgnored) {
 
 TEST_F(PrinterEngineTest, RestartLosesWhatFollowsAndWhatWasQueued) {
   printer.SetRestartMs(100);
-  ReplyFault late;
-  late.DelayMs = 500;
-  printer.SetFault(Command::Firmware, late);
+  printer.SetFault(Command::Firmware, With(&ReplyFault::DelayMs, 500));
   host.Write(Enter);
   host.Write(Firmware);  // its reply is still queued when the printer goes down
   EXPECT_TRUE(SameBytes(EnterReply, host.Read()));
@@ -202,20 +200,14 @@ TEST_F(PrinterEngineTest, UnsolicitedBytesGoToEveryLinkWhileReachable) {
 }
 
 TEST_F(PrinterEngineTest, SilenceAppliesToItsCommandAndCountRunsOut) {
-  ReplyFault silent;
-  silent.Silent = true;
-  silent.Count = 1;
-  printer.SetFault(Command::Firmware, silent);
+  printer.SetFault(Command::Firmware, With(&ReplyFault::Silent, true, &ReplyFault::Count, 1));
   EXPECT_TRUE(SameBytes(IdentifyReply, Ask(Identify)));
   EXPECT_TRUE(SameBytes("", Ask(Firmware)));
   EXPECT_TRUE(SameBytes(FirmwareReply, Ask(Firmware)));
 
-  ReplyFault all;
-  all.Silent = true;
-  printer.SetFaultForAll(all);
-  ReplyFault own;
-  own.Replace = B({0x37, 0x20, 0x01});
-  printer.SetFault(Command::EnterSettingMode, own);  // its own fault wins over the one for all
+  printer.SetFaultForAll(With(&ReplyFault::Silent, true));
+  // Its own fault wins over the one for all.
+  printer.SetFault(Command::EnterSettingMode, With(&ReplyFault::Replace, B({0x37, 0x20, 0x01})));
   EXPECT_TRUE(SameBytes("", Ask(Identify)));
   EXPECT_TRUE(SameBytes("", Ask(Query)));
   EXPECT_TRUE(SameBytes(B({0x37, 0x20, 0x01}), Ask(Enter)));
@@ -225,48 +217,36 @@ TEST_F(PrinterEngineTest, SilenceAppliesToItsCommandAndCountRunsOut) {
 }
 
 TEST_F(PrinterEngineTest, ReplyShapesCanBeSpoiled) {
-  ReplyFault f;
-  f.Insert = wire::StatusByte();  // a status byte ahead of the reply
-  printer.SetFault(Command::Identify, f);
+  // A status byte ahead of the reply.
+  printer.SetFault(Command::Identify, With(&ReplyFault::Insert, wire::StatusByte()));
   EXPECT_TRUE(SameBytes(B({0x12}) + IdentifyReply, Ask(Identify)));
 
-  f = {};
-  f.Insert = B({0x13, 0x11});  // XOFF/XON in the middle
-  f.InsertAt = 3;
-  printer.SetFault(Command::Identify, f);
+  // XOFF/XON in the middle.
+  printer.SetFault(Command::Identify, With(&ReplyFault::Insert, B({0x13, 0x11}), &ReplyFault::InsertAt, 3));
   EXPECT_TRUE(SameBytes("7MC" + B({0x13, 0x11}) + "QX-K40VII" + Bytes(1, '\0'), Ask(Identify)));
 
-  f = {};
-  f.Insert = wire::AutoStatusBlock();
-  f.InsertAt = 1000;  // after it
-  printer.SetFault(Command::EnterSettingMode, f);
+  // An auto status block after it.
+  printer.SetFault(Command::EnterSettingMode,
+                   With(&ReplyFault::Insert, wire::AutoStatusBlock(), &ReplyFault::InsertAt, 1000));
   EXPECT_TRUE(SameBytes(B({0x37, 0x20, 0x00, 0x10, 0x00, 0x00, 0x00}), Ask(Enter)));
 
-  f = {};
-  f.DropNul = true;
-  printer.SetFault(Command::Firmware, f);
+  printer.SetFault(Command::Firmware, With(&ReplyFault::DropNul, true));
   EXPECT_TRUE(SameBytes("_6.00", Ask(Firmware)));
 
-  f = {};
-  f.PadTo = 600;
-  printer.SetFault(Command::Identify, f);
+  printer.SetFault(Command::Identify, With(&ReplyFault::PadTo, 600));
   const Bytes padded = Ask(Identify);
   EXPECT_EQ(padded.size(), 600u);
   EXPECT_EQ(padded.substr(0, 12), "7MCQX-K40VII");
   EXPECT_EQ(padded.back(), '\0');
   EXPECT_EQ(padded.find('\0'), 599u);
 
-  f = {};
-  f.Replace = QueryReply('2') + Bytes(1, '2');  // a two-digit value: byte 7 is not NUL
-  printer.SetFault(Command::ModelSettingQuery, f);
+  // A two-digit value: byte 7 is not NUL.
+  printer.SetFault(Command::ModelSettingQuery, With(&ReplyFault::Replace, QueryReply('2') + Bytes(1, '2')));
   EXPECT_TRUE(SameBytes(B({0x37, 0x27, 0x31, 0x32, 0x37, 0x1F, 0x32, 0x00, 0x32}), Ask(Query)));
 }
 
 TEST_F(PrinterEngineTest, LateRepliesAndSlowBytesFollowTheClock) {
-  ReplyFault f;
-  f.DelayMs = 2500;
-  f.ByteDelayMs = 100;
-  printer.SetFault(Command::Firmware, f);
+  printer.SetFault(Command::Firmware, With(&ReplyFault::DelayMs, 2500, &ReplyFault::ByteDelayMs, 100));
   host.Write(Firmware);
   EXPECT_EQ(host.MillisecondsUntilOutput(), 2500);
   clock.Advance(2499);
@@ -288,9 +268,7 @@ TEST_F(PrinterEngineTest, LateRepliesAndSlowBytesFollowTheClock) {
 }
 
 TEST_F(PrinterEngineTest, DisconnectCutsTheReplyAndTheLink) {
-  ReplyFault f;
-  f.DisconnectAfter = 4;
-  printer.SetFault(Command::Identify, f);
+  printer.SetFault(Command::Identify, With(&ReplyFault::DisconnectAfter, 4));
   host.Write(Identify);
   EXPECT_FALSE(host.HungUp());
   EXPECT_TRUE(SameBytes("7MCQ", host.Read()));

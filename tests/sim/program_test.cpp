@@ -87,6 +87,11 @@ class Qxsim {
     }
     return false;
   }
+  // It ends by itself within five seconds with `code`.
+  ::testing::AssertionResult EndsWith(int code) {
+    if (Exited(5000) && exitCode_ == code) return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure() << "exit code " << exitCode_ << " (-1: still running)\n" << output_;
+  }
   bool Exited(int limitMs) {
     const std::int64_t end = SteadyMilliseconds() + limitMs;
     do {
@@ -138,22 +143,15 @@ TEST(QxsimProgram, AnswersOverTcpUdpAndPtyAndEndsOnSigterm) {
   ASSERT_TRUE(tcp.Connect({{127, 1, 2, 1}, 9100}));
   const std::pair<Bytes, Bytes> exchanges[] = {
       {Identify, IdentifyReply}, {Firmware, FirmwareReply}, {Query, QueryReply('0')}, {Enter, EnterReply}};
-  for (const auto& [command, reply] : exchanges) {
-    ASSERT_TRUE(tcp.Send(command));
-    EXPECT_TRUE(SameBytes(reply, tcp.Read(reply.size())));
-  }
+  for (const auto& [command, reply] : exchanges) EXPECT_TRUE(Answers(tcp, command, reply));
   ASSERT_TRUE(tcp.Send(Bytes("QX-K40VII Setting Utility Test Print.\n", 38) + '\0'));
 
   UdpClient udp;
   ASSERT_TRUE(udp.Open({{127, 1, 2, 101}, 0}));
-  ASSERT_TRUE(udp.SendTo(QueryReady, {{127, 1, 2, 1}, 3289}));
-  Bytes datagram;
   Ipv4Endpoint from;
-  ASSERT_TRUE(udp.Receive(datagram, &from));
-  EXPECT_TRUE(SameBytes(QueryReadyReply, datagram));
+  EXPECT_TRUE(SameBytes(QueryReadyReply, udp.Ask(QueryReady, {{127, 1, 2, 1}, 3289}, &from)));
   EXPECT_EQ(from.Port, 3289);
-  ASSERT_TRUE(udp.SendTo(Search, {{127, 1, 2, 1}, 3289}));
-  ASSERT_TRUE(udp.Receive(datagram));
+  const Bytes datagram = udp.Ask(Search, {{127, 1, 2, 1}, 3289});
   ASSERT_EQ(datagram.size(), 14u + 144u);
   EXPECT_TRUE(SameBytes(B({0x5A, 0x45, 0x4D, 0x41, 0x4B, 0x70, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x90}),
                         datagram.substr(0, 14)));
@@ -162,17 +160,14 @@ TEST(QxsimProgram, AnswersOverTcpUdpAndPtyAndEndsOnSigterm) {
   {
     SerialHost line(serial);
     ASSERT_TRUE(line.Valid()) << serial;
-    ASSERT_TRUE(line.Send(Identify));
-    EXPECT_TRUE(SameBytes(IdentifyReply, line.Read(IdentifyReply.size())));
-    ASSERT_TRUE(line.Send(Query));
-    EXPECT_TRUE(SameBytes(QueryReply('0'), line.Read(8)));
+    EXPECT_TRUE(Answers(line, Identify, IdentifyReply));
+    EXPECT_TRUE(Answers(line, Query, QueryReply('0')));
   }
 
   ASSERT_TRUE(sim.WaitFor("qxsim: printed: QX-K40VII Setting Utility Test Print.")) << sim.Output();
   sim.Signal(SIGTERM);
   ASSERT_TRUE(sim.WaitFor("qxsim: stopped")) << sim.Output();
-  ASSERT_TRUE(sim.Exited(5000));
-  EXPECT_EQ(sim.ExitCode(), 0);
+  ASSERT_TRUE(sim.EndsWith(0));
   EXPECT_EQ(ReadFile(capture), "QX-K40VII Setting Utility Test Print.\n");
   const std::string logText = ReadFile(log);
   EXPECT_NE(logText.find(" host> 10 14 12 00 03\n"), std::string::npos) << logText;
@@ -185,21 +180,17 @@ TEST(QxsimProgram, ModelChangeRestartsThePrinterWithTheNewSetting) {
   ASSERT_TRUE(sim.WaitFor("qxsim: ready")) << sim.Output();
   TcpClient tcp;
   ASSERT_TRUE(tcp.Connect({{127, 1, 2, 2}, 9100}));
-  ASSERT_TRUE(tcp.Send(Query));
-  EXPECT_TRUE(SameBytes(QueryReply('2'), tcp.Read(8)));
-  ASSERT_TRUE(tcp.Send(Enter));
-  EXPECT_TRUE(SameBytes(EnterReply, tcp.Read(3)));
+  EXPECT_TRUE(Answers(tcp, Query, QueryReply('2')));
+  EXPECT_TRUE(Answers(tcp, Enter, EnterReply));
   ASSERT_TRUE(tcp.Send(Write(0x03) + Leave));
   EXPECT_TRUE(tcp.ClosedByPeer());
   ASSERT_TRUE(sim.WaitFor("qxsim: restarting")) << sim.Output();
   ASSERT_TRUE(sim.WaitFor("qxsim: back, model setting 03")) << sim.Output();
   TcpClient again;
   ASSERT_TRUE(WaitUntil([&] { return again.Connect({{127, 1, 2, 2}, 9100}); }, std::chrono::seconds(5)));
-  ASSERT_TRUE(again.Send(Query));
-  EXPECT_TRUE(SameBytes(QueryReply('3'), again.Read(8)));
+  EXPECT_TRUE(Answers(again, Query, QueryReply('3')));
   sim.Signal(SIGINT);
-  ASSERT_TRUE(sim.Exited(5000));
-  EXPECT_EQ(sim.ExitCode(), 0);
+  EXPECT_TRUE(sim.EndsWith(0));
 }
 
 TEST(QxsimProgram, FaultsAndIdentityOptionsReachTheWire) {
@@ -212,12 +203,8 @@ TEST(QxsimProgram, FaultsAndIdentityOptionsReachTheWire) {
   EXPECT_TRUE(SameBytes("7MCQX-K30" + Bytes(1, '\0'), tcp.Read(100, 500)));  // and no firmware reply
   UdpClient udp;
   ASSERT_TRUE(udp.Open({{127, 1, 2, 103}, 0}));
-  ASSERT_TRUE(udp.SendTo(QueryReady, {{127, 1, 2, 3}, 3289}));
-  Bytes datagram;
-  ASSERT_TRUE(udp.Receive(datagram));
-  EXPECT_EQ(datagram.back(), 0x01);
-  ASSERT_TRUE(udp.SendTo(Search, {{127, 1, 2, 3}, 3289}));
-  ASSERT_TRUE(udp.Receive(datagram));
+  EXPECT_TRUE(SameBytes(QueryReadyReply.substr(0, 14) + '\x01', udp.Ask(QueryReady, {{127, 1, 2, 3}, 3289})));
+  const Bytes datagram = udp.Ask(Search, {{127, 1, 2, 3}, 3289});
   ASSERT_EQ(datagram.size(), 158u);
   EXPECT_TRUE(SameBytes(B({0xE0, 0x00}), datagram.substr(10, 2)));
   EXPECT_TRUE(SameBytes(B({0x01, 0x90}), datagram.substr(14 + 36, 2)));
@@ -229,22 +216,19 @@ TEST(QxsimProgram, LifetimeEndsItByItself) {
   Qxsim sim({"--address", "127.1.2.4", "--lifetime", "0.3"});
   ASSERT_TRUE(sim.WaitFor("qxsim: ready")) << sim.Output();
   ASSERT_TRUE(sim.WaitFor("qxsim: lifetime over")) << sim.Output();
-  ASSERT_TRUE(sim.Exited(5000));
-  EXPECT_EQ(sim.ExitCode(), 0);
+  EXPECT_TRUE(sim.EndsWith(0));
 }
 
 TEST(QxsimProgram, BadCommandLinesAndTakenAddressesFail) {
   Qxsim bad({"--fault", "nothing:silent"});
   ASSERT_TRUE(bad.WaitFor("qxsim: unknown fault target")) << bad.Output();
-  ASSERT_TRUE(bad.Exited(5000));
-  EXPECT_EQ(bad.ExitCode(), 2);
+  EXPECT_TRUE(bad.EndsWith(2));
 
   Qxsim first({"--address", "127.1.2.5", "--no-udp"});
   ASSERT_TRUE(first.WaitFor("qxsim: ready")) << first.Output();
   Qxsim second({"--address", "127.1.2.5", "--no-udp"});
   ASSERT_TRUE(second.WaitFor("qxsim: cannot listen on tcp 127.1.2.5:9100")) << second.Output();
-  ASSERT_TRUE(second.Exited(5000));
-  EXPECT_EQ(second.ExitCode(), 1);
+  EXPECT_TRUE(second.EndsWith(1));
 }
 
 TEST(QxsimOptions, ReadsEveryOption) {

@@ -37,11 +37,8 @@ TEST(SimulatedPrinterTcp, ClientGetsTheExactReplies) {
   ASSERT_TRUE(Started(printer));
   TcpClient host;
   ASSERT_TRUE(host.Connect({{127, 1, 1, 1}, 9100}));
-  ASSERT_TRUE(host.Send(Identify));
-  EXPECT_TRUE(SameBytes(IdentifyReply, host.Read(IdentifyReply.size())));
-  ASSERT_TRUE(host.Send(Firmware + Query + Enter));
-  const Bytes expected = FirmwareReply + QueryReply('0') + EnterReply;
-  EXPECT_TRUE(SameBytes(expected, host.Read(expected.size())));
+  EXPECT_TRUE(Answers(host, Identify, IdentifyReply));
+  EXPECT_TRUE(Answers(host, Firmware + Query + Enter, FirmwareReply + QueryReply('0') + EnterReply));
   ASSERT_TRUE(host.Send(Bytes("QX-K40VII Setting Utility Test Print.\n", 38) + '\0'));
   EXPECT_TRUE(WaitUntil([&] { return printer.Printer().PrintedLines().size() == 1; }));
   EXPECT_EQ(printer.Printer().PrintedLines()[0], "QX-K40VII Setting Utility Test Print.");
@@ -56,11 +53,9 @@ TEST(SimulatedPrinterUdp, RepliesGoBackToTheSendersPort) {
   const Ipv4Endpoint at = printer.UdpEndpoint();
   ASSERT_EQ(at.Address, (Ipv4Address{127, 1, 1, 2}));
   ASSERT_NE(at.Port, 0);
-  ASSERT_TRUE(host.SendTo(QueryReady, at));
-  Bytes reply;
   Ipv4Endpoint from;
-  ASSERT_TRUE(host.Receive(reply, &from));
-  EXPECT_TRUE(SameBytes(QueryReadyReply, reply));
+  Bytes reply = host.Ask(QueryReady, at, &from);
+  ASSERT_TRUE(SameBytes(QueryReadyReply, reply));
 #ifndef _WIN32
   EXPECT_EQ(from.Address, (Ipv4Address{127, 1, 1, 2}));
 #else
@@ -70,10 +65,9 @@ TEST(SimulatedPrinterUdp, RepliesGoBackToTheSendersPort) {
   // Every request of the protocol and the search.
   for (int r = 0; r < ZemakRequestKinds; ++r) {
     const auto request = static_cast<ZemakRequest>(r);
-    ASSERT_TRUE(host.SendTo(ZemakResponder::RequestBytes(request, 1), at));
-    ASSERT_TRUE(host.Receive(reply)) << ZemakRequestName(request);
+    reply = host.Ask(ZemakResponder::RequestBytes(request, 1), at);
     const Bytes data = request == ZemakRequest::SetBypass ? B({0x01}) : printer.Zemak().ReplyData(request);
-    EXPECT_EQ(reply.size(), 14 + data.size()) << ZemakRequestName(request);
+    ASSERT_EQ(reply.size(), 14 + data.size()) << ZemakRequestName(request);
     EXPECT_TRUE(SameBytes(data, reply.substr(14))) << ZemakRequestName(request);
   }
   const std::vector<ZemakLogEntry> log = printer.Zemak().Log();
@@ -88,9 +82,7 @@ TEST(SimulatedPrinterUdp, RepliesGoBackToTheSendersPort) {
 TEST(SimulatedPrinterUdp, SplitRepliesArriveAsSeparateDatagrams) {
   SimulatedPrinter printer(At({127, 1, 1, 3}));
   ASSERT_TRUE(Started(printer));
-  DatagramFault split;
-  split.SplitAt = {5};
-  printer.Zemak().SetFault(ZemakRequest::QueryReady, split);
+  printer.Zemak().SetFault(ZemakRequest::QueryReady, With(&DatagramFault::SplitAt, std::vector<int>{5}));
   UdpClient host;
   ASSERT_TRUE(host.Open({{127, 1, 1, 103}, 0}));
   ASSERT_TRUE(host.SendTo(QueryReady, printer.UdpEndpoint()));
@@ -110,9 +102,8 @@ TEST(SimulatedPrinterRestart, PortClosedAndSilentUntilThePrinterIsBack) {
   const Ipv4Endpoint udp = printer.UdpEndpoint();
   TcpClient host;
   ASSERT_TRUE(host.Connect(tcp));
-  ASSERT_TRUE(host.Send(Enter));
-  EXPECT_TRUE(SameBytes(EnterReply, host.Read(3)));
-  ASSERT_TRUE(host.Send(B({0x1D, 0x28, 0x45, 0x04, 0x00, 0x05, 0x7F, 0x02, 0x00}) + Leave));
+  EXPECT_TRUE(Answers(host, Enter, EnterReply));
+  ASSERT_TRUE(host.Send(Write(0x02) + Leave));
   EXPECT_TRUE(host.ClosedByPeer());
   ASSERT_TRUE(WaitUntil([&] { return !printer.Tcp()->Listening(); }));
   TcpClient refused;
@@ -127,19 +118,14 @@ TEST(SimulatedPrinterRestart, PortClosedAndSilentUntilThePrinterIsBack) {
   ASSERT_TRUE(WaitUntil([&] { return printer.Tcp()->Listening(); }));
   TcpClient again;
   ASSERT_TRUE(again.Connect(tcp));
-  ASSERT_TRUE(again.Send(Query));
-  EXPECT_TRUE(SameBytes(QueryReply('2'), again.Read(8)));
-  ASSERT_TRUE(status.SendTo(QueryReady, udp));
-  ASSERT_TRUE(status.Receive(reply));
-  EXPECT_TRUE(SameBytes(QueryReadyReply, reply));
+  EXPECT_TRUE(Answers(again, Query, QueryReply('2')));
+  EXPECT_TRUE(SameBytes(QueryReadyReply, status.Ask(QueryReady, udp)));
 }
 
 TEST(SimulatedPrinterTcp, DisconnectMidReplyDeliversTheBytesBeforeTheCut) {
   SimulatedPrinter printer(At({127, 1, 1, 5}));
   ASSERT_TRUE(Started(printer));
-  ReplyFault cut;
-  cut.DisconnectAfter = 5;
-  printer.Printer().SetFault(Command::Identify, cut);
+  printer.Printer().SetFault(Command::Identify, With(&ReplyFault::DisconnectAfter, 5));
   TcpClient host;
   ASSERT_TRUE(host.Connect({{127, 1, 1, 5}, 9100}));
   ASSERT_TRUE(host.Send(Identify));
@@ -149,17 +135,13 @@ TEST(SimulatedPrinterTcp, DisconnectMidReplyDeliversTheBytesBeforeTheCut) {
   TcpClient next;
   ASSERT_TRUE(next.Connect({{127, 1, 1, 5}, 9100}));
   printer.Printer().ClearFaults();
-  ASSERT_TRUE(next.Send(Identify));
-  EXPECT_TRUE(SameBytes(IdentifyReply, next.Read(IdentifyReply.size())));
+  EXPECT_TRUE(Answers(next, Identify, IdentifyReply));
 }
 
 TEST(SimulatedPrinterTcp, SlowBytesKeepTheirPace) {
   SimulatedPrinter printer(At({127, 1, 1, 6}));
   ASSERT_TRUE(Started(printer));
-  ReplyFault slow;
-  slow.DelayMs = 100;
-  slow.ByteDelayMs = 30;
-  printer.Printer().SetFault(Command::Firmware, slow);
+  printer.Printer().SetFault(Command::Firmware, With(&ReplyFault::DelayMs, 100, &ReplyFault::ByteDelayMs, 30));
   TcpClient host;
   ASSERT_TRUE(host.Connect({{127, 1, 1, 6}, 9100}));
   ASSERT_TRUE(host.Send(Firmware));
@@ -198,8 +180,7 @@ TEST(SimulatedPrinterServers, OnlyTheAskedServersRunOnTheirPorts) {
   ASSERT_NE(printer.TcpEndpoint().Port, 0);
   TcpClient host;
   ASSERT_TRUE(host.Connect(printer.TcpEndpoint()));
-  ASSERT_TRUE(host.Send(Identify));
-  EXPECT_TRUE(SameBytes(IdentifyReply, host.Read(IdentifyReply.size())));
+  EXPECT_TRUE(Answers(host, Identify, IdentifyReply));
 }
 
 #ifndef _WIN32
@@ -215,19 +196,15 @@ TEST(SimulatedPrinterSerial, PtyCarriesTheExactReplies) {
   ASSERT_FALSE(printer.SerialPath().empty());
   SerialHost host(options.SerialLink);  // through the link
   ASSERT_TRUE(host.Valid());
-  ASSERT_TRUE(host.Send(Identify + Firmware));
-  const Bytes expected = IdentifyReply + FirmwareReply;
-  EXPECT_TRUE(SameBytes(expected, host.Read(expected.size())));
+  EXPECT_TRUE(Answers(host, Identify + Firmware, IdentifyReply + FirmwareReply));
   // Silent while restarting, the new setting afterwards.
-  ASSERT_TRUE(host.Send(Enter));
-  EXPECT_TRUE(SameBytes(EnterReply, host.Read(3)));
-  ASSERT_TRUE(host.Send(B({0x1D, 0x28, 0x45, 0x04, 0x00, 0x05, 0x7F, 0x03, 0x00}) + Leave));
+  EXPECT_TRUE(Answers(host, Enter, EnterReply));
+  ASSERT_TRUE(host.Send(Write(0x03) + Leave));
   ASSERT_TRUE(WaitUntil([&] { return printer.Printer().Restarting(); }));
   ASSERT_TRUE(host.Send(Query));
   EXPECT_TRUE(host.Read(1, 200).empty());
   clock.Advance(1000);
-  ASSERT_TRUE(host.Send(Query));
-  EXPECT_TRUE(SameBytes(QueryReply('3'), host.Read(8)));
+  EXPECT_TRUE(Answers(host, Query, QueryReply('3')));
   printer.Stop();
   EXPECT_NE(access(options.SerialLink.c_str(), F_OK), 0);  // the link is gone with the pty
 }

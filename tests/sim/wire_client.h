@@ -55,6 +55,15 @@ inline const Bytes QueryReadyReply =
     B({0x5A, 0x45, 0x4D, 0x41, 0x4B, 0x71, 0x03, 0x00, 0x00, 0x20, 0x00, 0x00, 0x00, 0x01, 0x00});
 inline const Bytes Search = B({0x5A, 0x45, 0x4D, 0x41, 0x4B, 0x50, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00});
 
+// A fault with the fields named set: With(&ReplyFault::DelayMs, 500, &ReplyFault::Count, 1).
+template <class Fault, class Field, class Value, class... More>
+Fault With(Field Fault::*field, const Value& value, const More&... more) {
+  Fault fault;
+  if constexpr (sizeof...(more) > 0) fault = With(more...);
+  fault.*field = value;
+  return fault;
+}
+
 // Reads until `count` bytes came, the source ended, or `limitMs` passed: `ready(ms)`
 // waits at most ms for bytes, `take(buffer, n)` takes up to n (0 or less: ended).
 template <class Ready, class Take>
@@ -124,6 +133,12 @@ class UdpClient {
     return qx::SendTo(socket_.Handle(), bytes.data(), static_cast<int>(bytes.size()), to) ==
            static_cast<int>(bytes.size());
   }
+  // Sends `request` and takes the one datagram that answers it (none: empty).
+  Bytes Ask(const Bytes& request, const Ipv4Endpoint& to, Ipv4Endpoint* from = nullptr) {
+    Bytes reply;
+    if (!SendTo(request, to) || !Receive(reply, from)) return {};
+    return reply;
+  }
   // One datagram, or false after `limitMs`.
   bool Receive(Bytes& datagram, Ipv4Endpoint* from = nullptr, int limitMs = 5000) {
     if (WaitReadable(socket_.Handle(), limitMs) <= 0) return false;
@@ -169,5 +184,12 @@ class SerialHost {
   int fd_;
 };
 #endif
+
+// Sends `request` over a TCP connection or the pty and expects exactly `reply` back.
+template <class Host>
+::testing::AssertionResult Answers(Host& host, const Bytes& request, const Bytes& reply) {
+  if (!host.Send(request)) return ::testing::AssertionFailure() << "cannot send [" << HexText(request) << "]";
+  return SameBytes(reply, host.Read(reply.size()));
+}
 
 }  // namespace qx::sim::test

@@ -139,15 +139,11 @@ TEST_F(ZemakTest, RepliesGoToWhoeverAsked) {
 }
 
 TEST_F(ZemakTest, SilentPerRequestOrForAll) {
-  DatagramFault silent;
-  silent.Silent = true;
-  silent.Count = 1;
-  zemak.SetFault(ZemakRequest::QueryReady, silent);
+  zemak.SetFault(ZemakRequest::QueryReady, With(&DatagramFault::Silent, true, &DatagramFault::Count, 1));
   zemak.Receive(Host, QueryReady);
   EXPECT_TRUE(zemak.TakeDue().empty());
   EXPECT_EQ(Ask(QueryReady).size(), 15u);  // the count ran out
-  silent.Count = -1;
-  zemak.SetFaultForAll(silent);
+  zemak.SetFaultForAll(With(&DatagramFault::Silent, true));
   for (const Bytes& r : {QueryReady, QueryIdentity, Search, SetBypass1}) {
     zemak.Receive(Host, r);
     EXPECT_TRUE(zemak.TakeDue().empty());
@@ -157,9 +153,7 @@ TEST_F(ZemakTest, SilentPerRequestOrForAll) {
 }
 
 TEST_F(ZemakTest, ReplyCanBeSplitOverDatagramsOrShareOne) {
-  DatagramFault split;
-  split.SplitAt = {7, 12};
-  zemak.SetFault(ZemakRequest::QueryReady, split);
+  zemak.SetFault(ZemakRequest::QueryReady, With(&DatagramFault::SplitAt, std::vector<int>{7, 12}));
   zemak.Receive(Host, QueryReady);
   std::vector<Datagram> parts = zemak.TakeDue();
   ASSERT_EQ(parts.size(), 3u);
@@ -176,40 +170,31 @@ TEST_F(ZemakTest, ReplyCanBeSplitOverDatagramsOrShareOne) {
 }
 
 TEST_F(ZemakTest, ResultDataAndLengthCanBeChanged) {
-  DatagramFault f;
-  f.Data = B({0x01});
-  zemak.SetFault(ZemakRequest::QueryReady, f);
+  zemak.SetFault(ZemakRequest::QueryReady, With(&DatagramFault::Data, B({0x01})));
   EXPECT_TRUE(SameBytes(Header('q', 3, 0x0020, 0, 1) + B({0x01}), Ask(QueryReady)));
 
-  f = {};
-  f.ResultCode = 0x8001;
-  zemak.SetFault(ZemakRequest::QueryBasicStatus, f);
+  zemak.SetFault(ZemakRequest::QueryBasicStatus, With(&DatagramFault::ResultCode, 0x8001));
   EXPECT_TRUE(SameBytes(Header('q', 3, 0x0000, 0x8001, 16), Ask(QueryBasic).substr(0, 14)));
 
-  f = {};
-  f.PadDataTo = 600;  // over the host's 512-byte buffer
-  zemak.SetFault(ZemakRequest::QueryIdentity, f);
+  // Over the host's 512-byte buffer.
+  zemak.SetFault(ZemakRequest::QueryIdentity, With(&DatagramFault::PadDataTo, 600));
   const Bytes big = Ask(QueryIdentity);
   EXPECT_EQ(big.size(), 614u);
   EXPECT_TRUE(SameBytes(Header('q', 0, 0, 0, 600), big.substr(0, 14)));
 
-  f = {};
-  f.AnnouncedLength = 0x0091;  // disagrees with the 144 data bytes sent
-  zemak.SetFault(ZemakRequest::Search, f);
+  // A length that disagrees with the 144 data bytes sent.
+  zemak.SetFault(ZemakRequest::Search, With(&DatagramFault::AnnouncedLength, 0x0091));
   const Bytes wrong = Ask(Search);
   EXPECT_EQ(wrong.size(), 14u + 144u);
   EXPECT_TRUE(SameBytes(B({0x00, 0x91}), wrong.substr(12, 2)));
 
-  f = {};
-  f.Replace = B({0x5A, 0x45, 0x4D, 0x41, 0x4B, 0x71, 0x04, 0x00, 0x00, 0x20, 0x00, 0x00, 0x00, 0x00});
-  zemak.SetFault(ZemakRequest::QueryReady, f);
-  EXPECT_TRUE(SameBytes(*f.Replace, Ask(QueryReady)));
+  const Bytes other = B({0x5A, 0x45, 0x4D, 0x41, 0x4B, 0x71, 0x04, 0x00, 0x00, 0x20, 0x00, 0x00, 0x00, 0x00});
+  zemak.SetFault(ZemakRequest::QueryReady, With(&DatagramFault::Replace, other));
+  EXPECT_TRUE(SameBytes(other, Ask(QueryReady)));
 }
 
 TEST_F(ZemakTest, LateRepliesWaitForTheClock) {
-  DatagramFault late;
-  late.DelayMs = 3500;
-  zemak.SetFault(ZemakRequest::QueryReady, late);
+  zemak.SetFault(ZemakRequest::QueryReady, With(&DatagramFault::DelayMs, 3500));
   zemak.Receive(Host, QueryReady);
   EXPECT_EQ(zemak.MillisecondsUntilNext(), 3500);
   clock.Advance(3499);
@@ -223,9 +208,7 @@ TEST(ZemakWithPrinter, SilentWhileThePrinterIsUnreachable) {
   PrinterEngine printer(clock);
   printer.SetRestartMs(60000);
   ZemakResponder zemak(clock, ZemakConfig::Plain(), &printer);
-  DatagramFault late;
-  late.DelayMs = 100;
-  zemak.SetFault(ZemakRequest::QueryIdentity, late);
+  zemak.SetFault(ZemakRequest::QueryIdentity, With(&DatagramFault::DelayMs, 100));
   zemak.Receive(Host, QueryIdentity);  // due while the printer is down: lost
   printer.BeginRestart();
   zemak.Receive(Host, QueryReady);
