@@ -94,6 +94,16 @@ std::vector<std::string> SimulatedDriver::Log() const {
   return log_;
 }
 
+std::vector<std::string> SimulatedDriver::Log(std::initializer_list<const char*> starts) const {
+  std::vector<std::string> lines;
+  for (const auto& line : Log()) {
+    if (std::any_of(starts.begin(), starts.end(), [&](const char* s) { return line.rfind(s, 0) == 0; })) {
+      lines.push_back(line);
+    }
+  }
+  return lines;
+}
+
 void SimulatedDriver::ClearLog() {
   std::lock_guard lock(lock_);
   std::vector<std::string>().swap(log_);  // the room too, for long runs

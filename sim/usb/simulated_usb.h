@@ -14,6 +14,7 @@
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
+#include <initializer_list>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -42,6 +43,8 @@ class SimulatedDriver : public DeviceCalls {
   // What the port did, one line per call ("open \\.\QXUSB000\QX flags 0x0", "write 5",
   // "ioctl 0x222010 in 16 out 0", "set 11", "get 12", "cancel", "read 512", "close QX").
   std::vector<std::string> Log() const;
+  // The lines of the log that start with one of `starts`.
+  std::vector<std::string> Log(std::initializer_list<const char*> starts) const;
   void ClearLog();
   // Calls made with sizes, flags or handles the driver does not take.
   int BadCalls() const;

@@ -26,55 +26,52 @@ std::string Refusal(const std::string& text) {
   return error;
 }
 
-TEST(ParsePort, SerialPortsWithSpeedAndParityAsTheDialogCodesThem) {
-  PortSpec com3 = Parse("com3");
-  EXPECT_EQ(com3.DisplayName, "COM3");
-  EXPECT_EQ(com3.Settings.PortType, KindSerial);
-  EXPECT_EQ(com3.Settings.PortNumber, 2);
-  EXPECT_EQ(com3.Settings.BaudCode, 3);  // the dialog's default, 9600 bps
-  EXPECT_EQ(com3.Settings.ParityCode, 0);
-  EXPECT_EQ(com3.Settings.DataBits, 8);  // from the template
-  EXPECT_EQ(com3.Settings.SyncMode, 1);
-
-  PortSpec fast = Parse("COM12:115200:Even");
-  EXPECT_EQ(fast.DisplayName, "COM12");
-  EXPECT_EQ(fast.Settings.PortNumber, 11);
-  EXPECT_EQ(fast.Settings.BaudCode, 7);
-  EXPECT_EQ(fast.Settings.ParityCode, 2);
-  EXPECT_EQ(Parse("com1:2400:odd").Settings.BaudCode, 1);
-  EXPECT_EQ(Parse("com1:2400:odd").Settings.ParityCode, 1);
-  EXPECT_EQ(Parse("com255:38400:none").Settings.BaudCode, 5);
+// The number a kind's settings carry: the COM or service port number, the LPT code,
+// the USB device number, the last octet of the address.
+int KindNumber(const PortSettings& s) {
+  switch (s.PortType) {
+    case KindParallel: return s.LptCode;
+    case KindVendorUsb:
+    case KindUsbPrinter: return s.DeviceNumber;
+    case KindNetwork: return s.IpAddress[3];
+    default: return s.PortNumber;
+  }
 }
 
-TEST(ParsePort, OtherKinds) {
-  PortSpec lpt = Parse("lpt2");
-  EXPECT_EQ(lpt.DisplayName, "LPT2");
-  EXPECT_EQ(lpt.Settings.PortType, KindParallel);
-  EXPECT_EQ(lpt.Settings.LptCode, 1);
-
-  PortSpec usb = Parse("usb-001");
-  EXPECT_EQ(usb.DisplayName, "USB-001");
-  EXPECT_EQ(usb.Settings.PortType, KindVendorUsb);
-  EXPECT_EQ(usb.Settings.DeviceNumber, 1);
-
-  PortSpec prn = Parse("USBPRN-002");
-  EXPECT_EQ(prn.DisplayName, "USB PRN-002");
-  EXPECT_EQ(prn.Settings.PortType, KindUsbPrinter);
-  EXPECT_EQ(prn.Settings.DeviceNumber, 2);
-  EXPECT_EQ(Parse("usbprn-7").Settings.DeviceNumber, 7);
-
-  PortSpec net = Parse("net:10.0.0.200");
-  EXPECT_EQ(net.DisplayName, "10.0.0.200");
-  EXPECT_EQ(net.Settings.PortType, KindNetwork);
-  EXPECT_EQ(net.Settings.IpAddress[0], 10);
-  EXPECT_EQ(net.Settings.IpAddress[3], 200);
-  EXPECT_EQ(Parse("net:010.000.000.007").DisplayName, "10.0.0.7");
-
-  PortSpec service = Parse("service:1");
-  EXPECT_EQ(service.DisplayName, "PVDPRT001");
-  EXPECT_EQ(service.Settings.PortType, KindPortService);
-  EXPECT_EQ(service.Settings.PortNumber, 1);
-  EXPECT_EQ(service.Settings.SyncMode, 1);
+TEST(ParsePort, EveryKindAsTheDialogCodesIt) {
+  struct Case {
+    const char* text;
+    const char* display;
+    int kind;
+    int number;
+    int baudCode;  // a COM port's default is the dialog's, 3 (9600 bps); other kinds keep the template's
+    int parityCode;
+  };
+  const Case cases[] = {
+      {"com3", "COM3", KindSerial, 2, 3, 0},
+      {"COM12:115200:Even", "COM12", KindSerial, 11, 7, 2},
+      {"com1:2400:odd", "COM1", KindSerial, 0, 1, 1},
+      {"com255:38400:none", "COM255", KindSerial, 254, 5, 0},
+      {"lpt2", "LPT2", KindParallel, 1, 4, 0},
+      {"usb-001", "USB-001", KindVendorUsb, 1, 4, 0},
+      {"USBPRN-002", "USB PRN-002", KindUsbPrinter, 2, 4, 0},
+      {"usbprn-7", "USB PRN-007", KindUsbPrinter, 7, 4, 0},
+      {"net:10.0.0.200", "10.0.0.200", KindNetwork, 200, 4, 0},
+      {"net:010.000.000.007", "10.0.0.7", KindNetwork, 7, 4, 0},
+      {"service:1", "PVDPRT001", KindPortService, 1, 4, 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.text);
+    const PortSpec spec = Parse(c.text);
+    EXPECT_EQ(spec.DisplayName, c.display);
+    EXPECT_EQ(spec.Settings.PortType, c.kind);
+    EXPECT_EQ(KindNumber(spec.Settings), c.number);
+    EXPECT_EQ(spec.Settings.BaudCode, c.baudCode);
+    EXPECT_EQ(spec.Settings.ParityCode, c.parityCode);
+    EXPECT_EQ(spec.Settings.DataBits, 8);  // from the template
+    EXPECT_EQ(spec.Settings.SyncMode, 1);
+  }
+  EXPECT_EQ(Parse("net:10.0.0.200").Settings.IpAddress[0], 10);
 }
 
 TEST(ParsePort, NothingIsGuessed) {

@@ -31,18 +31,7 @@ PortSettings UsbSettings(int deviceNumber, int channel, int sync = 1) {
   return s;
 }
 
-// The lines of the driver's log that start with one of `starts`.
-std::vector<std::string> Starting(const std::vector<std::string>& log, std::initializer_list<const char*> starts) {
-  std::vector<std::string> lines;
-  for (const auto& line : log) {
-    if (std::any_of(starts.begin(), starts.end(), [&](const char* s) { return line.rfind(s, 0) == 0; })) {
-      lines.push_back(line);
-    }
-  }
-  return lines;
-}
-
-std::vector<std::string> Opens(const std::vector<std::string>& log) { return Starting(log, {"open ", "lookup "}); }
+std::vector<std::string> Opens(const SimVendorUsbDriver& driver) { return driver.Log({"open ", "lookup "}); }
 
 int Count(const std::vector<std::string>& log, const std::string& line) {
   return static_cast<int>(std::count(log.begin(), log.end(), line));
@@ -93,7 +82,7 @@ TEST_F(UsbPortTest, DeviceNumbersAndTheTimeoutBlockAtOpen) {
   driver.AddDevice(7);
   OpenDevice(1000);
   EXPECT_EQ(port.DeviceNumber, 0);
-  EXPECT_EQ(Opens(driver.Log()), (std::vector<std::string>{"open \\\\.\\QXUSB000\\QX flags 0x0"}));
+  EXPECT_EQ(Opens(driver), (std::vector<std::string>{"open \\\\.\\QXUSB000\\QX flags 0x0"}));
   EXPECT_EQ(port.Close(), 1);
   EXPECT_GE(time.NowMilliseconds(), 100);  // the pause before closing
 
@@ -107,7 +96,7 @@ TEST_F(UsbPortTest, DeviceNumbersAndTheTimeoutBlockAtOpen) {
   ASSERT_EQ(port.Open(), 1);
   EXPECT_EQ(port.Open(), 1);  // already open
   const auto log = driver.Log();
-  EXPECT_EQ(Opens(log), (std::vector<std::string>{"open \\\\.\\QXUSB007\\QX flags 0x0"}));
+  EXPECT_EQ(Opens(driver), (std::vector<std::string>{"open \\\\.\\QXUSB007\\QX flags 0x0"}));
   EXPECT_EQ(Count(log, "ioctl 0x222010 in 16 out 0"), 1);
   EXPECT_EQ(driver.Get<DriverTimeouts>(7, [](const VendorDevice& d) { return d.Timeouts; }),
             (DriverTimeouts{1, 2, 3, 4}));
@@ -128,7 +117,7 @@ TEST_F(UsbPortTest, QdChannelAloneNeedsTheInterfaceLookup) {
   port.Configure(&s);
   EXPECT_EQ(port.ChannelMode, 2);
   EXPECT_EQ(port.Open(), 0);  // QD opens by name, QX stays invalid, no interface
-  EXPECT_EQ(Opens(driver.Log()),
+  EXPECT_EQ(Opens(driver),
             (std::vector<std::string>{"open \\\\.\\QXUSB000\\QD flags 0x0", "lookup 0"}));
   EXPECT_EQ(driver.OpenHandles(), 0);
 
@@ -136,7 +125,7 @@ TEST_F(UsbPortTest, QdChannelAloneNeedsTheInterfaceLookup) {
   Change(0, [](VendorDevice& d) { d.HasInterface = true; });
   ASSERT_EQ(port.Open(), 1);
   const std::string path = SimVendorUsbDriver::InterfacePathFor(0);
-  EXPECT_EQ(Opens(driver.Log()), (std::vector<std::string>{"open \\\\.\\QXUSB000\\QD flags 0x0", "lookup 0",
+  EXPECT_EQ(Opens(driver), (std::vector<std::string>{"open \\\\.\\QXUSB000\\QD flags 0x0", "lookup 0",
                                                            "open " + path + "\\QD flags 0x80"}));
   EXPECT_EQ(port.UseQdChannel, 1);
   EXPECT_EQ(port.ActiveHandle(), port.QdHandle());
@@ -174,7 +163,7 @@ TEST_F(UsbPortTest, InterfacePathsWhenTheFixedNamesAreMissing) {
   // Device number 1 is the second vendor interface: device 3 here.
   OpenDevice(1, 2);
   const std::string path = SimVendorUsbDriver::InterfacePathFor(3);
-  EXPECT_EQ(Opens(driver.Log()),
+  EXPECT_EQ(Opens(driver),
             (std::vector<std::string>{"open \\\\.\\QXUSB001\\QX flags 0x0", "open \\\\.\\QXUSB001\\QD flags 0x0",
                                       "lookup 1", "open " + path + "\\QX flags 0x80",
                                       "open " + path + "\\QD flags 0x80"}));
@@ -184,7 +173,7 @@ TEST_F(UsbPortTest, InterfacePathsWhenTheFixedNamesAreMissing) {
   Change(3, [](VendorDevice& d) { d.DetailFails = true; });
   driver.ClearLog();
   EXPECT_EQ(port.Open(), 0);
-  EXPECT_EQ(Opens(driver.Log()).size(), 3u);
+  EXPECT_EQ(Opens(driver).size(), 3u);
   EXPECT_EQ(driver.OpenHandles(), 0);
 }
 
@@ -401,7 +390,7 @@ TEST_F(UsbPortTest, HandshakeBypass) {
 class UsbPortAsyncTest : public UsbPortTest {
  protected:
   UsbPortAsyncTest() : UsbPortTest(true) {}
-  static std::vector<std::string> Writes(const std::vector<std::string>& log) { return Starting(log, {"write "}); }
+  static std::vector<std::string> Writes(const SimVendorUsbDriver& driver) { return driver.Log({"write "}); }
   // Queues "0123456789" on the device with `fault`: it must arrive whole, in `writes`.
   void ExpectSentWhole(void (*fault)(VendorDevice&), const std::vector<std::string>& writes) {
     OpenDevice(0, 0, 0);
@@ -409,7 +398,7 @@ class UsbPortAsyncTest : public UsbPortTest {
     EXPECT_EQ(port.Write(0, "0123456789", 10, nullptr), 1);
     ASSERT_TRUE(test::WaitUntil([&] { return engine.HostBytes().size() >= 10 && port.GetOutputPending() == 0; }));
     EXPECT_EQ(engine.HostBytes(), "0123456789");
-    EXPECT_EQ(Writes(driver.Log()), writes);
+    EXPECT_EQ(Writes(driver), writes);
     EXPECT_EQ(port.Close(), 1);
   }
 };
@@ -429,7 +418,7 @@ TEST_F(UsbPortAsyncTest, QueuedWritesGoOutInBlocksAndRepliesArriveInTheQueue) {
   EXPECT_EQ(port.Write(0, data.data(), 3000, &written), 1);
   EXPECT_EQ(written, 3000);
   ASSERT_TRUE(test::WaitUntil([&] { return completes.load() == 3 && port.GetOutputPending() == 0; }));
-  EXPECT_EQ(Writes(driver.Log()), (std::vector<std::string>{"write 1024", "write 1024", "write 952"}));
+  EXPECT_EQ(Writes(driver), (std::vector<std::string>{"write 1024", "write 1024", "write 952"}));
   EXPECT_EQ(Count(driver.Log(), "ioctl 0x22200C in 0 out 16"), 3);  // time-outs read per piece
 
   // A reply reaches the receive queue through the receive worker.

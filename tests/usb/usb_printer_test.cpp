@@ -19,15 +19,8 @@ namespace {
 using test::SimUsbPrintDriver;
 using test::UsbPrinter;
 
-std::vector<std::string> Requests(const std::vector<std::string>& log) {
-  std::vector<std::string> out;
-  for (const auto& line : log) {
-    if (line.rfind("set ", 0) == 0 || line.rfind("get ", 0) == 0 || line.rfind("write ", 0) == 0 ||
-        line == "cancel" || line.rfind("read ", 0) == 0) {
-      out.push_back(line);
-    }
-  }
-  return out;
+std::vector<std::string> Requests(const SimUsbPrintDriver& driver) {
+  return driver.Log({"set ", "get ", "write ", "cancel", "read "});
 }
 
 class UsbPrinterTest : public ::testing::Test {
@@ -138,7 +131,7 @@ TEST_F(UsbPrinterTest, APendingReadIsBounded) {
   EXPECT_EQ(got, 0);
   EXPECT_GE(time.NowMilliseconds() - start, QX_USBPrinterClass::PendingReadLimitMs);
   EXPECT_LT(time.NowMilliseconds() - start, QX_USBPrinterClass::PendingReadLimitMs + 5);
-  EXPECT_EQ(Requests(driver.Log()), (std::vector<std::string>{"read 512", "cancel"}));
+  EXPECT_EQ(Requests(driver), (std::vector<std::string>{"read 512", "cancel"}));
 
   // Data that come while the read waits complete it.
   driver.Change(0, [](UsbPrinter& p) { p.ReadPolls = 20; });
@@ -176,7 +169,7 @@ TEST_F(UsbPrinterTest, WritesAreBracketedByTheVendorRequests) {
   int written = -1;
   EXPECT_EQ(port.Write(0, "\x1D\x49\x41", 3, &written), 1);
   EXPECT_EQ(written, 3);
-  EXPECT_EQ(Requests(driver.Log()), (std::vector<std::string>{"set 11", "write 3", "get 12"}));
+  EXPECT_EQ(Requests(driver), (std::vector<std::string>{"set 11", "write 3", "get 12"}));
   EXPECT_EQ(engine.HostBytes(), "\x1D\x49\x41");
 
   // A write that completes while it is polled.
@@ -204,7 +197,7 @@ TEST_F(UsbPrinterTest, WritesAreBracketedByTheVendorRequests) {
   written = -1;
   EXPECT_EQ(port.Write(0, "abcd", 4, &written), 0);
   EXPECT_EQ(written, 0);
-  EXPECT_EQ(Requests(driver.Log()), (std::vector<std::string>{"set 11"}));
+  EXPECT_EQ(Requests(driver), (std::vector<std::string>{"set 11"}));
   port.Close();
   written = -1;
   EXPECT_EQ(port.Write(0, "abcd", 4, &written), 0);
@@ -219,7 +212,7 @@ TEST_F(UsbPrinterTest, AStalledWriteIsToldResetAndTriedOnceMore) {
   const auto start = time.NowMilliseconds();
   EXPECT_EQ(device.Write("hello", 5, count), 1);
   EXPECT_EQ(count, 0u);
-  EXPECT_EQ(Requests(driver.Log()),
+  EXPECT_EQ(Requests(driver),
             (std::vector<std::string>{"set 11", "write 5", "set 20", "get 12", "set 21", "cancel", "write 5", "set 20",
                                       "get 12", "set 21", "cancel"}));
   // About two seconds for the first attempt, none for the second.
@@ -241,7 +234,7 @@ TEST_F(UsbPrinterTest, AStalledWriteIsToldResetAndTriedOnceMore) {
   driver.ClearLog();
   EXPECT_EQ(device.Write("hello", 5, count), 1);
   EXPECT_EQ(count, 3u);
-  EXPECT_EQ(Requests(driver.Log()), (std::vector<std::string>{"set 11", "write 5", "set 20", "get 12", "cancel"}));
+  EXPECT_EQ(Requests(driver), (std::vector<std::string>{"set 11", "write 5", "set 20", "get 12", "cancel"}));
 
   // The second attempt goes out: the call ends with what the printer took.
   driver.Change(0, [](UsbPrinter& p) {
@@ -263,7 +256,7 @@ TEST_F(UsbPrinterTest, AGoneDeviceRefusesWritesAndRequests) {
   EXPECT_EQ(port.DeviceRequest(), 0);
   driver.Change(0, [](UsbPrinter& p) { p.Present = true; });
   EXPECT_EQ(port.DeviceRequest(), 1);
-  EXPECT_EQ(Requests(driver.Log()).back(), "set 7F");
+  EXPECT_EQ(Requests(driver).back(), "set 7F");
 }
 
 TEST_F(UsbPrinterTest, TheDeviceListing) {
