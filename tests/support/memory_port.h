@@ -8,6 +8,7 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -54,6 +55,8 @@ class MemoryDevice {
   // When set, written bytes are only counted (for throughput figures).
   std::atomic<bool> Discard{false};
   std::atomic<long long> BytesTaken{0};
+  // Called with the bytes of every device write (the exchange fuzzer answers from here).
+  std::function<void(const std::string& bytes)> OnWrite;
 
   int Take(const char* data, int length) {
     const int limit = MaxPerWrite.load();
@@ -65,6 +68,7 @@ class MemoryDevice {
       written_.append(data, static_cast<std::size_t>(n));
       writeCalls_.push_back(n);
     }
+    if (OnWrite) OnWrite(std::string(data, static_cast<std::size_t>(n)));
     return n;
   }
 
